@@ -1,0 +1,3 @@
+#include "urllist/version.h"
+
+const char* cv_version_string() { return CV_VERSION; }
