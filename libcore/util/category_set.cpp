@@ -1,0 +1,66 @@
+#include "util/category_set.h"
+
+#include <algorithm>
+#include <charconv>
+
+bool category_set::add(uint32_t n) {
+  auto it = std::lower_bound(items_.begin(), items_.end(), n);
+  if (it != items_.end() && *it == n) return false;
+  if (items_.size() == items_.capacity()) {
+    // Grow by a fixed step rather than doubling: sets are small and numerous.
+    size_t pos = static_cast<size_t>(it - items_.begin());
+    items_.reserve(items_.capacity() + growth);
+    it = items_.begin() + static_cast<std::ptrdiff_t>(pos);
+  }
+  items_.insert(it, n);
+  return true;
+}
+
+void category_set::add_all(const category_set& other) {
+  for (uint32_t n : other.items_) add(n);
+}
+
+bool category_set::remove(uint32_t n) {
+  auto it = std::lower_bound(items_.begin(), items_.end(), n);
+  if (it == items_.end() || *it != n) return false;
+  items_.erase(it);
+  return true;
+}
+
+bool category_set::contains(uint32_t n) const {
+  return std::binary_search(items_.begin(), items_.end(), n);
+}
+
+bool category_set::intersects(const category_set& other) const {
+  auto a = items_.begin(), b = other.items_.begin();
+  while (a != items_.end() && b != other.items_.end()) {
+    if (*a == *b) return true;
+    if (*a < *b) ++a; else ++b;
+  }
+  return false;
+}
+
+void category_set::clear() {
+  if (items_.capacity() > initial_capacity) {
+    std::vector<uint32_t> fresh;
+    fresh.reserve(initial_capacity);
+    items_.swap(fresh);
+  } else {
+    items_.clear();
+  }
+}
+
+void category_set::append_to(std::string& out) const {
+  char buf[16];
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (i) out.push_back(',');
+    auto r = std::to_chars(buf, buf + sizeof buf, items_[i]);
+    out.append(buf, r.ptr);
+  }
+}
+
+std::string category_set::to_string() const {
+  std::string s;
+  append_to(s);
+  return s;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Category sets: the small sorted, duplicate-free sets of unsigned 32-bit category numbers
+// that lookups fill, category actions carry and explode uses to report its markers.
+//
+// The numbers are kept in ascending order without duplicates. Room starts at 10 numbers and
+// grows by 10 at a time, and emptying the set shrinks it back to room for 10, so a set that
+// is reused line after line does not keep a large block. Not thread-safe: one owner.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+class category_set {
+ public:
+  static constexpr uint32_t initial_capacity = 10;
+  static constexpr uint32_t growth = 10;
+
+  category_set() { items_.reserve(initial_capacity); }
+  // Room for `capacity` numbers (at least 10).
+  explicit category_set(uint32_t capacity) {
+    items_.reserve(capacity < initial_capacity ? initial_capacity : capacity);
+  }
+
+  uint32_t count() const { return static_cast<uint32_t>(items_.size()); }
+  uint32_t capacity() const { return static_cast<uint32_t>(items_.capacity()); }
+  bool empty() const { return items_.empty(); }
+  std::span<const uint32_t> items() const { return items_; }
+  uint32_t operator[](uint32_t i) const { return items_[i]; }
+
+  // Inserts n in order; returns false when it was already present.
+  bool add(uint32_t n);
+  // Adds every number of `other`.
+  void add_all(const category_set& other);
+  // Removes n (later numbers shift down); returns false when it was absent.
+  bool remove(uint32_t n);
+  bool contains(uint32_t n) const;
+  // True when the two sets share at least one number.
+  bool intersects(const category_set& other) const;
+  // Empties the set and gives back any room beyond the initial 10.
+  void clear();
+
+  // Writes the numbers in ascending order as "%u" joined by "," (empty set: empty text).
+  std::string to_string() const;
+  void append_to(std::string& out) const;
+
+  friend bool operator==(const category_set& a, const category_set& b) {
+    return a.items_ == b.items_;
+  }
+
+ private:
+  std::vector<uint32_t> items_;
+};
