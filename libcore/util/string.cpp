@@ -22,8 +22,7 @@ int hex_value(unsigned char c) {
 
 bool is_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-template <typename Ptr>
-std::string implode_pieces(std::span<Ptr const> pieces, size_t n, char separator) {
+std::string implode_pieces(std::span<const char* const> pieces, size_t n, char separator) {
   std::string out;
   for (size_t i = 0; i < pieces.size() && i < n && pieces[i] != nullptr; i++) {
     out += pieces[i];
@@ -96,14 +95,8 @@ std::vector<char*> string_explode_quotes(char* text) {
   return pieces;
 }
 
-std::string string_implode(std::span<char* const> pieces, char separator) {
-  return implode_pieces(pieces, pieces.size(), separator);
-}
 std::string string_implode(std::span<const char* const> pieces, char separator) {
   return implode_pieces(pieces, pieces.size(), separator);
-}
-std::string string_nimplode(std::span<char* const> pieces, size_t n, char separator) {
-  return implode_pieces(pieces, n, separator);
 }
 std::string string_nimplode(std::span<const char* const> pieces, size_t n, char separator) {
   return implode_pieces(pieces, n, separator);

@@ -41,10 +41,9 @@ std::vector<char*> string_explode_quotes(char* text);
 // Joins the pieces, writing `separator` after EVERY piece, the last one included
 // ({"a","b"} with ',' gives "a,b,"). A null piece ends the list, like the terminator of an
 // explode array.
-std::string string_implode(std::span<char* const> pieces, char separator);
+// Takes explode results (std::vector<char*>) as well as arrays of const char*.
 std::string string_implode(std::span<const char* const> pieces, char separator);
 // string_implode over the first `n` pieces at most.
-std::string string_nimplode(std::span<char* const> pieces, size_t n, char separator);
 std::string string_nimplode(std::span<const char* const> pieces, size_t n, char separator);
 
 // --- In-place rewriting ----------------------------------------------------------------
