@@ -8,6 +8,7 @@
 #include <climits>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -47,7 +48,6 @@ int parse_int_field(std::string_view f) {
 // Category numbers are unsigned in sets and plain ints in rules; a rule's category is carried
 // into sets bit for bit, as the rule trees of the mapping files have always been keyed.
 uint32_t to_cat(int c) { return static_cast<uint32_t>(c); }
-int from_cat(uint32_t c) { return static_cast<int>(c); }
 
 // Clean-up sets other than the empty set: sets that keep 254 when the flag is off.
 bool is_new_url_companion_set(const category_set& set) {
@@ -254,6 +254,24 @@ void catmapping_lib_srccats(const catmapping_rules& rules, category_set& srccats
   for (const auto& rule : rules) catmapping_lib_srccats_callback(rule.first, srccats);
 }
 
+std::unique_ptr<catmapping_cascade> catmapping_lib_make_cascade(catmapping_rules rules) {
+  // Category numbers are small in practice (a few hundred); larger or negative keys stay in
+  // the tree only, so the table never grows past 65536 slots.
+  constexpr uint32_t small_limit = 65536;
+  auto cascade = std::make_unique<catmapping_cascade>();
+  cascade->rules = std::move(rules);
+  catmapping_lib_srccats(cascade->rules, cascade->srccats);
+  uint32_t size = 0;
+  for (uint32_t c : cascade->srccats.items())
+    if (c < small_limit) size = c + 1;
+  cascade->small.resize(size);
+  for (const auto& [src, dst] : cascade->rules) {
+    uint32_t c = to_cat(src);
+    if (c < size) cascade->small[c] = {dst, true};
+  }
+  return cascade;
+}
+
 std::optional<catmapping_rules> catmapping_lib_accumulate_mappings(const catmapping_rules* p,
                                                                    const catmapping_rules* n) {
   if (!p && !n) return std::nullopt;
@@ -309,10 +327,8 @@ const catmapping_cascade* catmapping_lib_create_cascademappings_dynamic(catmappi
       catmapping_lib_set_error("Failed to allocate version for new cascade category mapping\n");
       return nullptr;
     }
-    auto cascade = std::make_unique<catmapping_cascade>();
-    cascade->rules = std::move(*rules);
-    catmapping_lib_srccats(cascade->rules, cascade->srccats);
-    auto [it, inserted] = obj->cascades.emplace(version, std::move(cascade));
+    auto [it, inserted] =
+        obj->cascades.emplace(version, catmapping_lib_make_cascade(std::move(*rules)));
     if (!inserted) {
       catmapping_lib_set_error("Failed to insert new cascade category mapping\n");
       return nullptr;
@@ -341,28 +357,33 @@ const catmapping_cascade* find_or_create_cascade(catmappingobj* obj, int version
 
 }  // namespace
 
-void catmapping_lib_mapcats_mappings(const catmapping_rules& rules, const category_set& srccats,
-                                     category_set& set, const category_set& removing) {
+void catmapping_lib_mapcats_mappings(const catmapping_cascade& mapping, category_set& set,
+                                     const category_set& removing) {
   // Hits are collected before the set changes. Most entries carry a handful of categories,
-  // so they fit the stack buffer and a mapping allocates nothing.
-  uint32_t small[32];
-  std::vector<uint32_t> large;
-  uint32_t* hits = small;
-  if (set.count() > std::size(small)) {
-    large.resize(set.count());
-    hits = large.data();
+  // so they fit the stack buffers and a mapping allocates nothing.
+  constexpr size_t small_count = 32;
+  uint32_t small_hits[small_count];
+  int small_dsts[small_count];
+  std::vector<uint32_t> large_hits;
+  std::vector<int> large_dsts;
+  uint32_t* hits = small_hits;
+  int* dsts = small_dsts;
+  if (set.count() > small_count) {
+    large_hits.resize(set.count());
+    large_dsts.resize(set.count());
+    hits = large_hits.data();
+    dsts = large_dsts.data();
   }
   size_t nhits = 0;
-  for (uint32_t c : set.items())
-    if (srccats.contains(c)) hits[nhits++] = c;
+  for (uint32_t c : set.items()) {
+    if (mapping.find(c, &dsts[nhits])) hits[nhits++] = c;
+  }
 
   // Every hit goes first, then the destinations come in: a destination that equals another
   // hit is kept rather than mapped a second time.
   for (size_t i = 0; i < nhits; ++i) set.remove(hits[i]);
   for (size_t i = 0; i < nhits; ++i) {
-    auto it = rules.find(from_cat(hits[i]));
-    if (it == rules.end()) continue;  // srccats holds exactly the rule keys
-    uint32_t dst = to_cat(it->second);
+    uint32_t dst = to_cat(dsts[i]);
     if (!removing.contains(dst)) set.add(dst);
   }
   cleanup(set);
@@ -377,7 +398,7 @@ void catmapping_lib_mapcats(catmappingobj* obj, int version, category_set* set) 
     return;  // the lock could not be taken
   }
   if (!cascade) return;
-  catmapping_lib_mapcats_mappings(cascade->rules, cascade->srccats, *set, obj->removing);
+  catmapping_lib_mapcats_mappings(*cascade, *set, obj->removing);
 }
 
 int catmapping_lib_dump_mapping(catmappingobj* obj, FILE* stream, int version) {
@@ -432,8 +453,7 @@ std::unique_ptr<custommappingobj> catmapping_lib_custom_build_buffer(const catma
       return nullptr;
     }
     auto out = std::make_unique<custommappingobj>();
-    out->rules = std::move(*composed);
-    catmapping_lib_srccats(out->rules, out->srccats);
+    out->mapping = std::move(*catmapping_lib_make_cascade(std::move(*composed)));
     catmapping_lib_parse_categories(removing, out->removing);
     out->srcversion = a;
     out->dstversion = b;
@@ -507,12 +527,12 @@ std::unique_ptr<custommappingobj> catmapping_lib_custom_load(int64_t srcversion,
 
 void catmapping_lib_custom_mapcats(const custommappingobj* obj, category_set* set) {
   if (!obj || !set) return;
-  catmapping_lib_mapcats_mappings(obj->rules, obj->srccats, *set, obj->removing);
+  catmapping_lib_mapcats_mappings(obj->mapping, *set, obj->removing);
 }
 
 int catmapping_lib_custom_dump_mapping(const custommappingobj* obj, FILE* stream) {
   if (!obj || !stream) return -1;
-  write_rules(stream, obj->dstversion, obj->rules);
+  write_rules(stream, obj->dstversion, obj->mapping.rules);
   return 0;
 }
 

@@ -34,6 +34,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "util/category_set.h"
 
@@ -59,11 +60,30 @@ struct catmapping_lib_less {
 // Rule tree: source category -> destination category, in ascending source order.
 using catmapping_rules = std::map<int, int, catmapping_lib_less>;
 
-// A composed rule set for one destination version, with the set of its source categories
-// (the rule keys, as unsigned numbers) so that a mapping can find its hits quickly.
+// A composed rule set with the set of its source categories (the rule keys, as unsigned
+// numbers) and a flat table of the rules for the small categories, so that rewriting a set
+// costs an array read per category. Build it with catmapping_lib_make_cascade; it does not
+// change afterwards.
 struct catmapping_cascade {
+  struct slot {
+    int dst = 0;
+    bool has = false;
+  };
   category_set srccats;
   catmapping_rules rules;
+  std::vector<slot> small;  // index: source category below small.size() (at most 65536)
+
+  // True with *dst set when category `c` has a rule.
+  bool find(uint32_t c, int* dst) const {
+    if (c < small.size()) {
+      *dst = small[c].dst;
+      return small[c].has;
+    }
+    auto it = rules.find(static_cast<int>(c));
+    if (it == rules.end()) return false;
+    *dst = it->second;
+    return true;
+  }
 };
 
 // A loaded category mapping file. Created by catmapping_lib_load only.
@@ -84,9 +104,8 @@ struct catmappingobj {
 struct custommappingobj {
   int64_t srcversion = 0;  // highest + 1 of the mapping object, or as given
   int dstversion = 0;
-  category_set srccats;
+  catmapping_cascade mapping;  // rules and source set; never empty
   category_set removing;
-  catmapping_rules rules;  // never empty
 };
 
 // ---- Module state ----
@@ -194,16 +213,19 @@ std::optional<catmapping_rules> catmapping_lib_accumulate_mappings(const catmapp
 catmapping_rules catmapping_lib_duplicate(const catmapping_rules& rules);
 // Adds every source category of `rules` to `srccats`.
 void catmapping_lib_srccats(const catmapping_rules& rules, category_set& srccats);
+// Makes a cascade of the rules: fills its source set and flat table.
+std::unique_ptr<catmapping_cascade> catmapping_lib_make_cascade(catmapping_rules rules);
 
 // Builds the cascade for destination `version` and stores it in the object. The caller holds
 // obj->lock exclusively. Returns the stored cascade, or null with the error text set.
 const catmapping_cascade* catmapping_lib_create_cascademappings_dynamic(catmappingobj* obj,
                                                                         int version);
 
-// The rewrite: every category of `set` that is in `srccats` (a hit) is removed; then the
-// destination of each hit is added unless it is in `removing`; then the clean-up rules run.
-void catmapping_lib_mapcats_mappings(const catmapping_rules& rules, const category_set& srccats,
-                                     category_set& set, const category_set& removing);
+// The rewrite: every category of `set` that is a source category of `mapping` (a hit) is
+// removed; then the destination of each hit is added unless it is in `removing`; then the
+// clean-up rules run.
+void catmapping_lib_mapcats_mappings(const catmapping_cascade& mapping, category_set& set,
+                                     const category_set& removing);
 
 // Builds a custom object from source version `a` to destination `b` (see
 // catmapping_lib_custom_create). Does not clear the error text.

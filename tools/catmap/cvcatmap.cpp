@@ -610,8 +610,8 @@ int main(int argc, char** argv) {
     status = cvcatmap_convert_multiple(settings.input, settings.field_index, settings.versions,
                                        settings.prefix);
   else
-    status = cvcatmap_convert(settings.input, settings.field_index, settings.version,
-                              settings.output);
+    status =
+        cvcatmap_convert(settings.input, settings.field_index, settings.version, settings.output);
 
   catmapping_lib_terminate_catmappingobj(std::move(mapping));
   catmapping_lib_terminate();
