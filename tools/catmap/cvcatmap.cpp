@@ -127,7 +127,7 @@ class list_input {
   bool begin_pass() {
     if (broken_) return false;
     if (fd_ < 0 && !open_input()) return false;
-    if (passes_started_++ > 0 && lseek(fd_, origin_, SEEK_SET) < 0) {
+    if (passes_ > 1 && lseek(fd_, origin_, SEEK_SET) < 0) {
       cvlog_send(CVLOG_ERROR, "Failed to read category list file '%s' again.\n", name());
       return false;
     }
@@ -225,7 +225,6 @@ class list_input {
 
   const char* path_;
   size_t passes_;
-  size_t passes_started_ = 0;
   int fd_ = -1;
   bool spooled_ = false;
   bool broken_ = false;
