@@ -415,7 +415,8 @@ int convert_pass(list_input& in, int field_index, int version, list_output& out)
   } else if (std::string_view tail = in.unterminated_tail(); !tail.empty()) {
     // Every reader of the suite ignores a last line without newline; say so instead of
     // losing it silently.
-    send_line_message("No newline at the end, not converted", tail);
+    cvlog_send(CVLOG_ERROR, "Last line without newline not converted: %.*s.\n",
+               static_cast<int>(tail.size()), tail.data());
   }
   if (!out.flush()) status = 1;
   return status;

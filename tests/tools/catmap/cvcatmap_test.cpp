@@ -160,7 +160,7 @@ TEST_F(CvcatmapTest, LineMessagesCommentsAndLineEnds) {
   EXPECT_EQ(r.err,
             "Not enough tokens in line: only two.\n"
             "Invalid category number in line: b 1 x.\n"
-            "No newline at the end, not converted in line: d 1 5.\n");
+            "Last line without newline not converted: d 1 5.\n");
   EXPECT_EQ(r.status, 0);
 }
 
@@ -285,6 +285,11 @@ TEST_F(CvcatmapTest, UnopenableFilesFailTheRun) {
   dir_.write("in.txt", "a 1 5\n");
   r = run({"-i", "in.txt", "-o", "no/such/dir/out.txt"});
   EXPECT_EQ(r.err, "Failed to open new list file for writing no/such/dir/out.txt\n");
+  EXPECT_EQ(r.status, 1);
+
+  // A directory opens but cannot be read.
+  r = run({"-i", "."});
+  EXPECT_EQ(r.err, "Failed to read category list file '.'.\n");
   EXPECT_EQ(r.status, 1);
 
   // With -V the other versions still run.
