@@ -171,6 +171,17 @@ struct urllist_action {
 // The returned pointer owns the record until it is shared (urllist_action_share).
 std::unique_ptr<urllist_action> urllist_action_new(int32_t kind, void* data, int64_t expiry);
 
+// Parses `word` and `argument` (urllist_action_parse_action) and builds the record in one
+// step. Returns the record with reference count 0 and *kind set to its kind, or null with
+// *kind set to 10 (unknown action) or 11 (bad argument). REQUIRES: kind non-null.
+std::unique_ptr<urllist_action> urllist_action_create(const char* word, const char* argument,
+                                                      int64_t expiry, int32_t* kind);
+
+// A category action owning a copy of `set` (room for 10 numbers, or the set's count when
+// larger). Throws std::bad_alloc when memory runs out.
+std::unique_ptr<urllist_action> urllist_action_new_category(const category_set& set,
+                                                            int64_t expiry);
+
 // Adds one reference. REQUIRES: action non-null; the list's write lock.
 void urllist_action_hold(urllist_action* action);
 // Drops one reference and releases the record (data included) when it was the last.
