@@ -13,7 +13,9 @@
 // Nodes live in fixed-size chunks addressed by 32-bit indices, so a node costs 24 bytes for
 // IPv4 and 48 for IPv6 and the children of a node are found without pointer chasing through
 // separately allocated prefix records. The search key is passed by value and never
-// allocated: lookups allocate nothing.
+// allocated: lookups allocate nothing. A trie of 1,024 prefixes or more also keeps a jump
+// table (one 8-byte entry per two prefixes, at most 2^20 entries) that resolves the first
+// levels of a best-match descent in one step; inserts and removals keep it exact.
 //
 // Thread safety: const member functions may run on several threads at once; any other
 // call needs exclusive access. Node indices returned by the queries stay valid until the
