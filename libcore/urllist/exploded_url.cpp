@@ -1,0 +1,1 @@
+#include "urllist/exploded_url.h"
