@@ -155,11 +155,13 @@ struct urllist_exploded_url {
   uint32_t part_count{};
   urllist_url_part* query_part{};       // null when there is no query
   urllist_url_part* first_path_part{};  // null when there is no path part
-  // Base of the working copy (source_len + 1 bytes); part texts point into it.
+  // Base of the working copy (working_len + 1 bytes; working_len equals source_len for every
+  // record made by explode); part texts point into it.
   char* working{};
+  uint32_t working_len{};
 
   // ---- lazy caches, filled by lookups, released with the record ----
-  // Lowercase shadow of the working copy (source_len + 1 bytes, zero-filled when made).
+  // Lowercase shadow of the working copy (working_len + 1 bytes, zero-filled when made).
   std::unique_ptr<char[]> nocase_shadow;
   // Digest key of the URL: one length byte (20) and the SHA-1 bytes.
   std::optional<std::array<unsigned char, 21>> digest;
@@ -244,7 +246,7 @@ urllist_exploded_url_ptr urllist_new_urllist_exploded_url(std::string_view text)
 // as the record. REQUIRES: part is one of url's parts (not the end part).
 const char* urllist_get_nocase_url(urllist_exploded_url* url, urllist_url_part* part);
 
-// The lowercase shadow of the working copy: source_len + 1 bytes, zero-filled when first
+// The lowercase shadow of the working copy: working_len + 1 bytes, zero-filled when first
 // made. Texts lowercased by any module live there at their working-copy offsets. Null only
 // when memory runs out.
 char* urllist_get_nocase_shadow(urllist_exploded_url* url);
