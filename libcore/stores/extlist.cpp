@@ -175,13 +175,13 @@ int extlist_add_category_item(extlist* list, const char* text, const char* categ
 }
 
 long extlist_add_file(extlist* list, FILE* stream) {
-  if (list == nullptr || stream == nullptr) return 0;
+  if (list == nullptr || stream == nullptr || list->has_release()) return 0;
   return each_stream_line(stream,
                           [list](std::string_view l) { return add_word(list, first_word(l)); });
 }
 
 long extlist_add_file_buffer(extlist* list, file_buffer* reader) {
-  if (list == nullptr || reader == nullptr) return 0;
+  if (list == nullptr || reader == nullptr || list->has_release()) return 0;
   return each_buffer_line(reader,
                           [list](std::string_view l) { return add_word(list, first_word(l)); });
 }

@@ -56,6 +56,7 @@ class extlist {
   const std::vector<pair>& bucket(int32_t i) const { return buckets_[static_cast<size_t>(i)]; }
   // Number of pairs stored.
   size_t size() const { return size_; }
+  bool has_release() const { return release_ != nullptr; }
 
   // Appends a pair to the bucket of `text`. Throws std::bad_alloc (the list is unchanged).
   // REQUIRES: text non-empty, data non-null, at least one bucket.
@@ -110,7 +111,8 @@ int extlist_add_category_item(extlist* list, const char* text, const char* categ
 
 // Loaders: read lines to the end of the input and add each line's first word (the text up to
 // the first space) with the data word 1 (a marker, not a pointer: such lists must have no
-// release function). Return the number of pairs added; lines whose first word is empty are
+// release function: a list that has one gets nothing and 0 is returned, as the marker would
+// be handed to it). Return the number of pairs added; lines whose first word is empty are
 // skipped. A null list or input gives 0.
 long extlist_add_file(extlist* list, FILE* stream);
 long extlist_add_file_buffer(extlist* list, file_buffer* reader);

@@ -178,7 +178,8 @@ const EVP_MD* sha1_method() {
 // One context per thread, reinitialised for every digest, so that a lookup does not
 // allocate one.
 EVP_MD_CTX* thread_context() {
-  thread_local std::unique_ptr<EVP_MD_CTX, md_ctx_free> ctx(EVP_MD_CTX_new());
+  thread_local std::unique_ptr<EVP_MD_CTX, md_ctx_free> ctx;
+  if (!ctx) ctx.reset(EVP_MD_CTX_new());  // a failure is tried again on the next digest
   return ctx.get();
 }
 

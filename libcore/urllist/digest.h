@@ -100,9 +100,9 @@ std::optional<urllist_digest_key> urllist_digest_parse_key(const char* text);
 //
 // The keys live in an ordered tree. Beside it sits an open-addressing index from a 64-bit
 // hash of the key to the tree entry: a lookup among a million keys then costs one or two
-// cache misses instead of a descent of some twenty tree levels. About 112 bytes per key: an
-// 80-byte tree node (key inline for SHA-1 sizes) and 16 to 32 bytes of index (load factor
-// between 1/4 and 1/2).
+// cache misses instead of a descent of some twenty tree levels. 112 to 144 bytes per key: an
+// 80-byte tree node (a key of up to 22 bytes inline) and a 16-byte index slot at a load
+// factor between 1/4 and 1/2.
 class urllist_digest_store {
  public:
   using map_type = std::map<urllist_digest_key, urllist_action_ref, urllist_digest_key_less>;

@@ -178,6 +178,18 @@ TEST(Extlist, FileLoadersTakeTheFirstWordOfCompleteLines) {
     EXPECT_EQ(extlist_lookup(list2.get(), "pdf"), word(1));
     EXPECT_EQ(extlist_lookup(list2.get(), "rest"), nullptr);
     file_buffer_close(std::move(reader));
+
+    // The marker must never reach a release function: a list with one is left alone.
+    released.clear();
+    auto owning = extlist_initialize(50, record_release);
+    in = std::fopen(f.path.c_str(), "r");
+    EXPECT_EQ(extlist_add_file(owning.get(), in), 0);
+    std::fclose(in);
+    reader = file_buffer_open(f.path.c_str());
+    EXPECT_EQ(extlist_add_file_buffer(owning.get(), reader.get()), 0);
+    EXPECT_EQ(owning->size(), 0u);
+    owning.reset();
+    EXPECT_TRUE(released.empty());
   }
   const std::string cats = "exe 1,2 trailing\npdf\ndoc x\nzip 3\n  4\nrar 9";
   {

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "urllist/exploded_url.h"
@@ -244,4 +245,33 @@ TEST(DigestStore, FindsEveryKeyAcrossIndexGrowth) {
   EXPECT_EQ(store.find(bytes()), nullptr);
   urllist_digest_store empty;
   EXPECT_EQ(empty.find(b({1})), nullptr);
+}
+
+TEST(DigestLookup, ThreadsComputeTheirOwnDigests) {
+  // Each thread digests its own URLs while the others do the same; every result must be the
+  // one computed alone.
+  const char* urls[] = {"http://h.test/Path", "http://h.test/path", "H.TEST/Path",
+                        "HTTP://H.TEST?A=B"};
+  const char* want[] = {
+      "aaf8453003ba95871d23225281449fff12d2bafb", "78886b5a0b4f23ef10406d2901bb08a09cd4c5da",
+      "751620aa4b8dc59cadd1cbd9deeea9a58ef602a4", "8896cbf62f226ce147b2717768b1adfd0c6ce421"};
+  std::unique_ptr<urllist_digest_store> store;
+  urllist_action_ref action = deny();
+  for (const char* w : want) ASSERT_EQ(urllist_add_digest(store, w, action), 0);
+  int failures[4] = {};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; t++) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 500; i++) {
+        auto url = explode(urls[(t + i) % 4]);
+        std::string hex;
+        if (urllist_digest_lookup(store.get(), url.get(), &hex) != action.get() ||
+            hex != want[(t + i) % 4]) {
+          failures[t]++;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
 }
