@@ -299,12 +299,12 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
   }
   const uint32_t host_len = static_cast<uint32_t>(std::strlen(w + host));
 
-  // IP literal: whatever the system's parsers accept, short IPv4 forms included. They need a
-  // leading digit (IPv4) or hex digit or ":" (IPv6), which spares most host names the calls.
+  // IP literal: whatever the system's parsers accept, short IPv4 forms included. inet_aton
+  // needs a leading digit and every IPv6 text holds a ":", which spares most host names the
+  // calls.
   urllist_ip_address address{};
   bool is_ip = false;
   {
-    // Every IPv6 text holds a ":"; outside brackets the scan has cut them all.
     const char first = w[host];
     const bool maybe_v4 = first >= '0' && first <= '9';
     const bool maybe_v6 = std::memchr(w + host, ':', host_len) != nullptr;
