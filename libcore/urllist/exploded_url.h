@@ -8,7 +8,7 @@
 //
 // Memory layout. One heap block per URL, built in one allocation once the parts are known:
 //
-//   +----------------------+  urllist_exploded_url (the header below, about 250 bytes)
+//   +----------------------+  urllist_exploded_url (the header below, 272 bytes)
 //   | header               |
 //   +----------------------+  parts: part_count elements of 32 bytes, the last one END
 //   | parts[]              |

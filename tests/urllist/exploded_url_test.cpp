@@ -122,6 +122,14 @@ TEST(Explode, SchemeDetection) {
   // "#" before "://" does not stop the scheme search.
   EXPECT_EQ(parts_of("a#b://h.test"), "S:a#b D:test D:h E");
   EXPECT_EQ(parts_of("://h.test"), "S: D:test D:h E");
+  // require_scheme takes the text before the first "://" whatever it holds, and supplies a
+  // port part even without a path.
+  auto strict = urllist_explode_charset("a/B?c://h.test", nullptr, 1, 0, nullptr);
+  ASSERT_TRUE(strict);
+  EXPECT_EQ(describe(*strict), "S:a/b?c D:test D:h P: E");
+  strict = urllist_explode_charset("http://h.test:80", nullptr, 1, 0, nullptr);
+  EXPECT_EQ(describe(*strict), "S:http D:test D:h P:80 E");
+  EXPECT_EQ(strict->port, 80);
 }
 
 TEST(Explode, UserInfo) {
@@ -585,6 +593,26 @@ TEST(ExplodedUrl, MinimalRecordAndAddresses) {
   EXPECT_EQ(url->address.family, 10);
   EXPECT_EQ(urllist_ip_to_exploded_url(urllist_ip_address{7, {}}, "http"), nullptr);
   urllist_free_urllist_exploded_url(nullptr);
+}
+
+int released_states = 0;
+int dummy_state = 0;
+void count_release(urllist_query_state* state) noexcept {
+  EXPECT_EQ(static_cast<void*>(state), static_cast<void*>(&dummy_state));
+  ++released_states;
+}
+
+TEST(ExplodedUrl, LookupCachesGoWithTheRecord) {
+  auto url = explode("h.test/Path?q=1");
+  url->lowered_text = std::string(200, 'x');  // long enough to live on the heap
+  url->digest.emplace();
+  (*url->digest)[0] = 20;
+  ASSERT_NE(urllist_get_nocase_shadow(url.get()), nullptr);
+  EXPECT_EQ(urllist_get_nocase_shadow(url.get()), url->nocase_shadow.get());
+  url->query_state = urllist_query_state_ptr(reinterpret_cast<urllist_query_state*>(&dummy_state),
+                                             {&count_release});
+  url.reset();
+  EXPECT_EQ(released_states, 1);
 }
 
 TEST(Explode, ThreadsGetTheirOwnScratchTables) {
