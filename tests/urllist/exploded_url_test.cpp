@@ -330,6 +330,36 @@ TEST(Explode, LabelsAndSegments) {
   }
 }
 
+// Separators and uppercase letters at every offset of long texts: the scans test many bytes
+// at once, so a fault at some offset within a block shows here.
+TEST(Explode, SeparatorsAtEveryOffset) {
+  for (size_t at = 0; at < 40; ++at) {
+    std::string host(41, 'x');
+    host[at] = 'Q';
+    host[40 - at / 2] = '.';
+    std::string expected_parts = "S:*";
+    std::string lowered = host;
+    for (char& c : lowered) c = (c == 'Q') ? 'q' : c;
+    std::vector<std::string> labels;
+    size_t start = 0;
+    for (size_t dot; (dot = lowered.find('.', start)) != std::string::npos; start = dot + 1) {
+      labels.push_back(lowered.substr(start, dot - start));
+    }
+    labels.push_back(lowered.substr(start));
+    for (size_t k = labels.size(); k-- > 0;) {
+      if (!labels[k].empty()) expected_parts += " D:" + labels[k];
+    }
+    std::string path = std::string(at, 'p') + "/" + std::string(40 - at, 'P') + "?q";
+    expected_parts += " P:0-65535";
+    if (at > 0) expected_parts += " /" + std::string(at, 'p');
+    expected_parts += " /" + std::string(40 - at, 'P') + " Q:q E";
+    EXPECT_EQ(parts_of(host + "/" + path), expected_parts) << at;
+    EXPECT_EQ(parts_of(std::string(at, 'a') + "://h/x"),
+              (at ? "S:" + std::string(at, 'a') : "S:") + " D:h P: /x E")
+        << at;
+  }
+}
+
 TEST(Explode, LabelLimit) {
   // 1001 labels: the 1000th label keeps the unsplit, unlowered rest.
   std::string host;
