@@ -292,6 +292,9 @@ TEST(ActionRegexp, SubstitutionWithGroups) {
   EXPECT_EQ(run("R", (many + " x").c_str(), std::string(20, 'a').c_str()), none);
   EXPECT_EQ(run("R", (many.substr(3) + " x$19").c_str(), std::string(19, 'a').c_str()),
             (outcome{4, "xa"}));
+  // A URL long enough to exhaust the stack in the matcher is no match, not a crash.
+  const std::string long_url = "h/" + std::string(30000, 'a');
+  EXPECT_EQ(run("R", "^(.)*$ x", long_url.c_str()), none);
 }
 
 TEST(ActionRegexp, ModifiersDecodeTheResult) {
