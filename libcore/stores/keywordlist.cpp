@@ -9,6 +9,13 @@
 
 namespace {
 
+// Makes room for one more element, doubling the capacity as push_back would, so that the
+// push_back that follows cannot throw and leave the structure half changed.
+template <class V>
+void reserve_one_more(V& v) {
+  if (v.size() == v.capacity()) v.reserve(v.size() < 8 ? 8 : v.size() * 2);
+}
+
 // ASCII punctuation as the C locale classifies it: every printable byte that is neither a
 // letter, a digit nor the space. Fixed here so that no locale can make letters or bytes above
 // 127 word boundaries.
@@ -335,7 +342,7 @@ keywordlist_phrase* keywordlist_new_phrase(keywordlist* list, std::string_view t
   p->whole_word = whole_word ? 1 : 0;
   p->word_count = word_count;
   p->number = static_cast<uint32_t>(list->phrases.size());
-  list->phrases.reserve(list->phrases.size() + 1);
+  reserve_one_more(list->phrases);
   // The reference is taken last: nothing after it can fail.
   p->action = urllist_action_ref(action);
   list->phrases.push_back(std::move(p));
@@ -352,7 +359,7 @@ int keywordlist_add_word(keywordlist* list, std::unique_ptr<keywordlist_word>& w
     const uint32_t found = trie->find(key_of(text));
 
     if (found == byte_trie::npos) {
-      list->words.reserve(list->words.size() + 1);
+      reserve_one_more(list->words);
       if (phrase != nullptr) word->phrase_refs.push_back({phrase, position, kind});
       trie->insert(key_of(text), static_cast<uint32_t>(list->words.size()));
       list->words.push_back(std::move(word));  // cannot throw after the reserve

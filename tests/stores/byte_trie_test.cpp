@@ -87,4 +87,40 @@ TEST(ByteTrie, ManyChildrenPerNode) {
   }
 }
 
+TEST(ByteTrie, TailsSplitWhenKeysShareThem) {
+  // Keys that go on alone below their last branch are kept as tails; later keys that share
+  // a part of a tail, end inside it or run past it must split it without losing a key.
+  const std::string long_key(70, 'q');  // longer than any tail: a chain, then a tail
+  const std::vector<std::string> keys = {
+      "casinoroyale",         "casino",     "casinoroyalx", "c",
+      "casinoroyalefree",     "cas",        long_key,       long_key + "z",
+      long_key.substr(0, 40), "casinoroyal"};
+  byte_trie t;
+  for (uint32_t i = 0; i < keys.size(); i++) {
+    EXPECT_EQ(t.insert(keys[i], i), i) << keys[i];
+    for (uint32_t j = 0; j <= i; j++) EXPECT_EQ(t.find(keys[j]), j) << keys[j];
+    EXPECT_EQ(t.find("casinoroya"), byte_trie::npos);
+    EXPECT_EQ(t.find("ca"), byte_trie::npos);
+    EXPECT_EQ(t.find(long_key.substr(0, 50)), byte_trie::npos);
+  }
+  for (uint32_t i = 0; i < keys.size(); i++) EXPECT_EQ(t.insert(keys[i], 99), i);
+  EXPECT_EQ(t.size(), keys.size());
+  EXPECT_EQ(matches(t, "casinoroyalefree!"),
+            (m{{4, 16}, {0, 12}, {9, 11}, {1, 6}, {5, 3}, {3, 1}}));
+  EXPECT_EQ(matches(t, "casinoroyalx"), (m{{2, 12}, {9, 11}, {1, 6}, {5, 3}, {3, 1}}));
+  EXPECT_EQ(matches(t, "casinoroyale"), (m{{0, 12}, {9, 11}, {1, 6}, {5, 3}, {3, 1}}));
+  EXPECT_EQ(matches(t, long_key + "zz"), (m{{7, 71}, {6, 70}, {8, 40}}));
+  EXPECT_EQ(matches(t, long_key.substr(0, 69)), (m{{8, 40}}));
+
+  // A text that ends inside a tail, or differs in its last byte, does not match it.
+  byte_trie u;
+  u.insert("abcdef", 1);
+  u.insert("a", 2);
+  EXPECT_EQ(matches(u, "abcde"), (m{{2, 1}}));
+  EXPECT_EQ(matches(u, "abcdeg"), (m{{2, 1}}));
+  EXPECT_EQ(matches(u, "abcdef"), (m{{1, 6}, {2, 1}}));
+  EXPECT_EQ(u.find("abcde"), byte_trie::npos);
+  EXPECT_EQ(u.find("abcdefg"), byte_trie::npos);
+}
+
 }  // namespace
