@@ -53,6 +53,12 @@ class byte_trie {
 
   // Number of keys stored.
   size_t size() const { return size_; }
+  // Bytes held by nodes and child tables (for memory accounting).
+  size_t memory_bytes() const {
+    return nodes_.capacity() * sizeof(node) + dense_.capacity() * sizeof(dense_[0]);
+  }
+  size_t node_count() const { return nodes_.size(); }
+  size_t table_count() const { return dense_.size(); }
 
  private:
   static constexpr int kInline = 6;

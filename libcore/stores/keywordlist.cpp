@@ -126,7 +126,7 @@ class phrase_scan {
     s_.begin(list_->phrases.size());
     for (size_t pos = 0; pos < n_; pos++) {
       const byte_trie* trie = list_->tries[t_[pos]].get();
-      if (trie == nullptr) continue;
+      if (trie == nullptr || !list_->filter.may_start(t_ + pos, n_ - pos)) continue;
       const std::string_view rest(reinterpret_cast<const char*>(t_ + pos + 1), n_ - pos - 1);
       trie->fetch_matches(rest,
                           [&](uint32_t idx, size_t) { return take(list_->words[idx].get(), pos); });
@@ -231,7 +231,7 @@ const keywordlist_entry* keyword_scan(const keywordlist* list, const unsigned ch
                                       keywordlist_accept_fn accept, void* arg) {
   for (size_t pos = 0; pos < n; pos++) {
     const byte_trie* trie = list->tries[t[pos]].get();
-    if (trie == nullptr) continue;
+    if (trie == nullptr || !list->filter.may_start(t + pos, n - pos)) continue;
     const keywordlist_entry* found = nullptr;
     const std::string_view rest(reinterpret_cast<const char*>(t + pos + 1), n - pos - 1);
     trie->fetch_matches(rest, [&](uint32_t idx, size_t) {
@@ -272,6 +272,47 @@ int add_single_keyword(keywordlist* list, std::string_view text, urllist_action*
 }
 
 }  // namespace
+
+// ---- Start filter ------------------------------------------------------------------------
+
+namespace {
+
+inline bool test_bit(const uint64_t* bits, uint32_t i) { return (bits[i >> 6] >> (i & 63)) & 1; }
+inline void set_bit(uint64_t* bits, uint32_t i) { bits[i >> 6] |= uint64_t{1} << (i & 63); }
+inline uint32_t pair_of(const unsigned char* t) { return t[0] | (uint32_t{t[1]} << 8); }
+inline uint32_t hash4(const unsigned char* t) {
+  uint32_t x;
+  std::memcpy(&x, t, 4);
+  return (x * 0x9E3779B1u) >> (32 - keywordlist_start_filter::kStart4Bits);
+}
+
+}  // namespace
+
+void keywordlist_start_filter::add(std::string_view text) {
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(text.data());
+  if (text.size() == 1) {
+    for (uint32_t b = 0; b < 256; b++) {
+      set_bit(start2.data(), t[0] | (b << 8));
+      set_bit(short2.data(), t[0] | (b << 8));
+    }
+    return;
+  }
+  set_bit(start2.data(), pair_of(t));
+  if (text.size() < 4) {
+    set_bit(short2.data(), pair_of(t));
+  } else {
+    set_bit(start4.data(), hash4(t));
+  }
+}
+
+bool keywordlist_start_filter::may_start(const unsigned char* t, size_t n) const {
+  // Near the end of the text the pair and the 4-byte window do not fit: let the trie say.
+  if (n < 2) return true;
+  const uint32_t pair = pair_of(t);
+  if (!test_bit(start2.data(), pair)) return false;
+  if (test_bit(short2.data(), pair) || n < 4) return true;
+  return test_bit(start4.data(), hash4(t));
+}
 
 // ---- Creation and release ---------------------------------------------------------------
 
@@ -364,6 +405,7 @@ int keywordlist_add_word(keywordlist* list, std::unique_ptr<keywordlist_word>& w
       trie->insert(key_of(text), static_cast<uint32_t>(list->words.size()));
       list->words.push_back(std::move(word));  // cannot throw after the reserve
       list->word_count++;
+      if (!text.empty()) list->filter.add(text);
       if (phrase != nullptr) {
         if (kind == KEYWORDLIST_REQUIRED) phrase->required_count++;
         if (kind == KEYWORDLIST_FORBIDDEN) phrase->has_forbidden = 1;

@@ -108,6 +108,25 @@ using keywordlist_release_fn = void (*)(urllist_action* action);
 // Asked about a candidate result of a lookup; nonzero accepts it, 0 continues the scan.
 using keywordlist_accept_fn = int (*)(const urllist_action* action, void* arg);
 
+// A quick, conservative test of whether any stored word can start at a text position, so
+// that a scan walks a trie only where a word may begin. It never says no where a word
+// starts; a yes may be wrong (hash collisions), which costs only a walk. 48 KiB.
+//   start2: first two bytes of a word of 2 bytes or more; for a 1-byte word every pair
+//           beginning with its byte.
+//   short2: the same pairs for words of 1 to 3 bytes, which the 4-byte test cannot see.
+//   start4: hash of the first four bytes of a word of 4 bytes or more.
+struct keywordlist_start_filter {
+  static constexpr int kStart4Bits = 18;
+  std::array<uint64_t, 65536 / 64> start2{};
+  std::array<uint64_t, 65536 / 64> short2{};
+  std::array<uint64_t, (1u << kStart4Bits) / 64> start4{};
+
+  // Records the word `text` (non-empty).
+  void add(std::string_view text);
+  // False only when no stored word starts at t[0] (n >= 1 bytes available).
+  bool may_start(const unsigned char* t, size_t n) const;
+};
+
 struct keywordlist {
   keywordlist() = default;
   keywordlist(const keywordlist&) = delete;
@@ -121,7 +140,8 @@ struct keywordlist {
   // trie 0, where no scan ever looks).
   std::array<std::unique_ptr<byte_trie>, 256> tries;
   std::vector<std::unique_ptr<keywordlist_word>> words;
-  uint32_t word_count = 0;  // words.size(); 0 matches nothing
+  uint32_t word_count = 0;          // words.size(); 0 matches nothing
+  keywordlist_start_filter filter;  // every stored non-empty word
 
   // Boundary strings; `has_before` / `has_after` tell a given empty list ("": one empty
   // string, which every position ends with) from none (punctuation decides).

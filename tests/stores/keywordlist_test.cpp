@@ -408,6 +408,24 @@ TEST(KeywordList, EmptyListsAndTexts) {
   EXPECT_EQ(z.add("", "K", 6), -10 /* same empty text */);
 }
 
+TEST(KeywordList, WordsOfEveryLengthAtEveryPlace) {
+  // Words of 1 to 5 bytes at the start, in the middle and at the very end of texts of
+  // every length, so that none is skipped where the text is too short for a full window.
+  kwlist k;
+  const char* words[] = {"q", "xz", "jvw", "kpqy", "zzkyx"};
+  for (int i = 0; i < 5; i++) ASSERT_EQ(k.add(words[i], "K", i + 1), 0);
+  for (int i = 0; i < 5; i++) {
+    const std::string w = words[i];
+    for (const std::string& text : {w, "/" + w, "ab" + w, w + "/", "abc/" + w + "e", "." + w}) {
+      EXPECT_EQ(k.id(text.c_str()), i + 1) << text;
+    }
+  }
+  EXPECT_EQ(k.id("jv"), 0);
+  EXPECT_EQ(k.id("kp"), 0);
+  EXPECT_EQ(k.id("zzky"), 0);
+  EXPECT_EQ(k.id("x"), 0);
+}
+
 TEST(KeywordList, BoundaryStrings) {
   auto list = keywordlist_initialize("<< [", "]", nullptr);
   ASSERT_NE(list, nullptr);
