@@ -339,6 +339,15 @@ TEST(KeywordList, AnchorWordHidesTheWordsInsideIt) {
   EXPECT_EQ(a.id("h/anchors"), 4);
   EXPECT_EQ(a.id("h/no/never"), 0);
   EXPECT_EQ(a.id("h/nothing"), 0);
+
+  // A complete phrase that waits (it has a forbidden word) and is touched again stays in
+  // the waiting chain once; the scan ends and the answer is right.
+  kwlist w;
+  ASSERT_EQ(w.add("!xq+^bb", "k", 6), 0);
+  ASSERT_EQ(w.add("cc+dd", "k", 7), 0);
+  EXPECT_EQ(w.id("h/bb/bb/bb"), 6);
+  EXPECT_EQ(w.id("h/cc/bb/bb/dd"), 7);
+  EXPECT_EQ(w.id("h/bb/bb/xq"), 0);
 }
 
 TEST(KeywordList, WholeWordPhrasesAndSharedWords) {
