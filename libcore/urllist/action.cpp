@@ -76,6 +76,8 @@ std::unique_ptr<urllist_query_edit> parse_query_edit(const char* word, const cha
   if (!arg) return nullptr;
   auto edit = std::make_unique<urllist_query_edit>();
   edit->text = arg;
+  // Offsets and lengths are 32-bit.
+  if (edit->text.size() > static_cast<size_t>(INT32_MAX)) return nullptr;
   const std::string_view text(edit->text);
   std::vector<std::string_view> tokens = split_spaces(text);
   if (tokens.size() > static_cast<size_t>(URLLIST_QUERY_MAX_MODIFICATIONS)) {
@@ -466,6 +468,31 @@ std::unique_ptr<urllist_action> urllist_action_new(int32_t kind, void* data, int
   a->kind = kind;
   a->data = data;
   a->expiry = expiry;
+  return a;
+}
+
+std::unique_ptr<urllist_action> urllist_action_create(const char* word, const char* argument,
+                                                      int64_t expiry, int32_t* kind) {
+  void* data = nullptr;
+  *kind = urllist_action_parse_action(word, argument, &data);
+  if (*kind >= URLLIST_ACTION_UNKNOWN) return nullptr;
+  try {
+    return urllist_action_new(*kind, data, expiry);
+  } catch (const std::bad_alloc&) {
+    urllist_action orphan;  // releases the parsed data
+    orphan.kind = *kind;
+    orphan.data = data;
+    *kind = URLLIST_ACTION_BAD_ARGUMENT;
+    return nullptr;
+  }
+}
+
+std::unique_ptr<urllist_action> urllist_action_new_category(const category_set& set,
+                                                            int64_t expiry) {
+  auto copy = std::make_unique<category_set>(set.count());
+  copy->add_all(set);
+  auto a = urllist_action_new(URLLIST_ACTION_CATEGORY, nullptr, expiry);
+  a->data = to_word(std::move(copy));
   return a;
 }
 

@@ -35,6 +35,9 @@ pcre_regex_ptr pcre_regex_compile(const char* pattern, std::string* error, int* 
 // groups do not fit in the vector; < 0 no match or an error. Callers treat 0 like no match.
 // On a result > 0, ovector[2n] and ovector[2n+1] are the start and end offsets of group n for
 // n below the result; a group that did not take part has -1 in both.
-// REQUIRES: subject.size() fits in an int.
+// The library's recursion is bounded to half of the stack (at most 4 MB), so a long subject
+// cannot run the stack out: where the bound is reached the result is < 0, like no match.
+// REQUIRES: subject.size() fits in an int; the calling thread's stack is as large as the
+// process stack limit (true of the main thread).
 int pcre_regex_exec(const pcre_regex* re, std::string_view subject,
                     int (&ovector)[pcre_regex_ovector_size]);

@@ -292,6 +292,9 @@ TEST(ActionRegexp, SubstitutionWithGroups) {
   EXPECT_EQ(run("R", (many + " x").c_str(), std::string(20, 'a').c_str()), none);
   EXPECT_EQ(run("R", (many.substr(3) + " x$19").c_str(), std::string(19, 'a').c_str()),
             (outcome{4, "xa"}));
+  // A URL long enough to exhaust the stack in the matcher is no match, not a crash.
+  const std::string long_url = "h/" + std::string(30000, 'a');
+  EXPECT_EQ(run("R", "^(.)*$ x", long_url.c_str()), none);
 }
 
 TEST(ActionRegexp, ModifiersDecodeTheResult) {
@@ -501,4 +504,27 @@ TEST(ActionRecord, NamesExpiryRawDataAndSharing) {
   EXPECT_EQ(run(slot.get(), nullptr), (outcome{4, "shared"}));
   EXPECT_EQ(sizeof(urllist_action_ref), sizeof(void*));
   EXPECT_EQ(sizeof(urllist_action), 24u);
+}
+
+TEST(ActionRecord, CreateInOneStepAndCategoryCopies) {
+  int32_t kind = -5;
+  auto a = urllist_action_create("Rb", "^a(.*)$ $1", 300, &kind);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(kind, URLLIST_ACTION_REGEXP_REPLACE);
+  EXPECT_EQ(a->expiry, 300);
+  EXPECT_EQ(a->refcount, 0);
+  EXPECT_EQ(urllist_action_create("X", nullptr, -1, &kind), nullptr);
+  EXPECT_EQ(kind, URLLIST_ACTION_UNKNOWN);
+  EXPECT_EQ(urllist_action_create("S", "one", -1, &kind), nullptr);
+  EXPECT_EQ(kind, URLLIST_ACTION_BAD_ARGUMENT);
+
+  category_set set;
+  for (uint32_t n = 30; n > 0; --n) set.add(n);
+  auto c = urllist_action_new_category(set, -1);
+  set.clear();  // the action keeps its own copy
+  ASSERT_NE(urllist_action_categories(c.get()), nullptr);
+  EXPECT_EQ(urllist_action_categories(c.get())->count(), 30u);
+  EXPECT_EQ(dump(c.get()).substr(0, 10), "C 1,2,3,4,");
+  auto small = urllist_action_new_category(category_set(), -1);
+  EXPECT_EQ(urllist_action_categories(small.get())->capacity(), 10u);
 }

@@ -30,3 +30,13 @@ TEST(PcreRegex, CompileErrorsExecResultsAndOffsets) {
   ASSERT_NE(re, nullptr);
   EXPECT_EQ(pcre_regex_exec(re.get(), std::string(20, 'a'), ov), 0);
 }
+
+TEST(PcreRegex, DeepRecursionOnALongSubjectIsNoMatchInsteadOfACrash) {
+  // Unbounded, this pattern nests twice per byte and overruns an 8 MB stack near 9000 bytes.
+  pcre_regex_ptr re = pcre_regex_compile("^(.)*$", nullptr, nullptr);
+  ASSERT_NE(re, nullptr);
+  int ov[pcre_regex_ovector_size];
+  EXPECT_LT(pcre_regex_exec(re.get(), std::string(100000, 'a'), ov), 0);
+  // Ordinary lengths still match.
+  EXPECT_EQ(pcre_regex_exec(re.get(), std::string(2000, 'a'), ov), 2);
+}
