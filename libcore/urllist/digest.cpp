@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "urllist/cityhash.h"
 #include "urllist/exploded_url.h"
 #include "util/string.h"
 
@@ -98,18 +99,49 @@ std::string urllist_digest_to_hex(std::basic_string_view<unsigned char> bytes) {
 
 // ---- Store --------------------------------------------------------------------------------
 
+uint64_t urllist_digest_store::hash_of(std::basic_string_view<unsigned char> key) {
+  return cityhash64(reinterpret_cast<const char*>(key.data()), key.size());
+}
+
+void urllist_digest_store::place(uint64_t hash, const map_type::value_type* entry) {
+  const size_t mask = index_.size() - 1;
+  size_t i = hash & mask;
+  while (index_[i].entry != nullptr) i = (i + 1) & mask;
+  index_[i] = slot{hash, entry};
+}
+
+void urllist_digest_store::reserve_one() {
+  if ((map_.size() + 1) * 2 <= index_.size()) return;
+  std::vector<slot> old(index_.empty() ? 16 : index_.size() * 2, slot{0, nullptr});
+  old.swap(index_);
+  for (const slot& s : old) {
+    if (s.entry != nullptr) place(s.hash, s.entry);
+  }
+}
+
 void urllist_digest_store::insert(urllist_digest_key key, urllist_action_ref action) {
   auto it = map_.lower_bound(key);
   if (it != map_.end() && urllist_cmp_digest(it->first, key) == 0) {
     it->second = std::move(action);  // drops the earlier entry's reference
     return;
   }
-  map_.emplace_hint(it, std::move(key), std::move(action));
+  // Grow the index first: if the tree insertion then throws, the index holds nothing new.
+  reserve_one();
+  const uint64_t h = hash_of(key.bytes());
+  it = map_.emplace_hint(it, std::move(key), std::move(action));
+  place(h, &*it);
 }
 
 urllist_action* urllist_digest_store::find(std::basic_string_view<unsigned char> key) const {
-  auto it = map_.find(key);
-  return it == map_.end() ? nullptr : it->second.get();
+  if (index_.empty()) return nullptr;
+  const uint64_t h = hash_of(key);
+  const size_t mask = index_.size() - 1;
+  for (size_t i = h & mask; index_[i].entry != nullptr; i = (i + 1) & mask) {
+    if (index_[i].hash == h && urllist_cmp_digest(index_[i].entry->first.bytes(), key) == 0) {
+      return index_[i].entry->second.get();
+    }
+  }
+  return nullptr;
 }
 
 int urllist_add_digest(std::unique_ptr<urllist_digest_store>& slot, const char* text,

@@ -33,6 +33,31 @@ inline void lowercase_ascii(char* p, size_t n) {
   for (size_t i = 0; i < n; ++i) p[i] = lower_ascii(p[i]);
 }
 
+// Character classes of the scanning loops: 0 for the bytes a loop just steps over, so each
+// loop skips ordinary text with one table load per byte.
+struct char_tables {
+  uint8_t scheme[256]{};     // bytes that end the search for "://": NUL / ? :
+  uint8_t authority[256]{};  // NUL @ [ : / ? #
+  uint8_t path[256]{};       // NUL / ? #
+  uint8_t label[256]{};      // NUL . A-Z
+  constexpr char_tables() {
+    for (unsigned char c : {'\0', '/', '?', ':'}) scheme[c] = 1;
+    for (unsigned char c : {'\0', '@', '[', ':', '/', '?', '#'}) authority[c] = 1;
+    for (unsigned char c : {'\0', '/', '?', '#'}) path[c] = 1;
+    label[0] = 1;
+    label[static_cast<unsigned char>('.')] = 1;
+    for (int c = 'A'; c <= 'Z'; ++c) label[c] = 1;
+  }
+};
+constexpr char_tables kClass;
+
+// Index of the first byte at or after `i` whose class in `table` is not 0.
+inline uint32_t skip_plain(const uint8_t* table, const char* base, uint32_t i) {
+  const auto* p = reinterpret_cast<const unsigned char*>(base) + i;
+  while (table[*p] == 0) ++p;
+  return static_cast<uint32_t>(p - reinterpret_cast<const unsigned char*>(base));
+}
+
 // A label or segment: offset of its text in the buffer that holds it, and its length.
 struct piece {
   uint32_t off;
@@ -122,12 +147,13 @@ uint32_t find_scheme_separator(const char* w, uint32_t n, bool require_scheme) {
     size_t at = view.find("://");
     return at == std::string_view::npos ? kNone : static_cast<uint32_t>(at);
   }
-  for (uint32_t i = 0; i < n; ++i) {
-    char c = w[i];
-    if (c == '/' || c == '?') return kNone;
-    if (c == ':' && i + 2 < n && w[i + 1] == '/' && w[i + 2] == '/') return i;
+  // w[n] is NUL and the text holds no other NUL, so the table stops the scan at the end.
+  for (uint32_t i = 0;; ++i) {
+    i = skip_plain(kClass.scheme, w, i);
+    const char c = w[i];
+    if (c != ':') return kNone;  // "/", "?" or the end
+    if (w[i + 1] == '/' && w[i + 2] == '/') return i;
   }
-  return kNone;
 }
 
 // Splits the NUL-terminated host at `base` into labels, lowercasing while it scans. Stops
@@ -138,7 +164,8 @@ uint32_t split_labels(char* base, piece* labels) {
   labels[0].off = 0;
   uint32_t i = 0;
   for (;; ++i) {
-    char c = base[i];
+    i = skip_plain(kClass.label, base, i);
+    const char c = base[i];
     if (c == '\0') break;
     if (c == '.') {
       base[i] = '\0';
@@ -222,7 +249,8 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
   uint32_t authority_len = n;
   bool bracketed = false;
   for (uint32_t i = pos;; ++i) {
-    char c = w[i];
+    i = skip_plain(kClass.authority, w, i);
+    const char c = w[i];
     if (c == '\0') {
       authority_len = i;
       break;
@@ -276,10 +304,10 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
   urllist_ip_address address{};
   bool is_ip = false;
   {
+    // Every IPv6 text holds a ":"; outside brackets the scan has cut them all.
     const char first = w[host];
     const bool maybe_v4 = first >= '0' && first <= '9';
-    const bool maybe_v6 = maybe_v4 || first == ':' || (first >= 'a' && first <= 'f') ||
-                          (first >= 'A' && first <= 'F');
+    const bool maybe_v6 = std::memchr(w + host, ':', host_len) != nullptr;
     if (maybe_v4) {
       in_addr a4{};
       if (inet_aton(w + host, &a4) != 0) {
@@ -340,7 +368,8 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
     segments[0].off = path;
     uint32_t i = path;
     for (;; ++i) {
-      char c = w[i];
+      i = skip_plain(kClass.path, w, i);
+      const char c = w[i];
       if (c == '\0') break;
       if (c == '/') {
         w[i] = '\0';
@@ -476,9 +505,10 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
   if (port_part) {
     part->kind = URL_PART_PORT;
     if (default_port != nullptr) {
-      std::strcpy(url->default_port_text, default_port);
+      const size_t len = std::strlen(default_port);
+      std::memcpy(url->default_port_text, default_port, len + 1);
       part->text = url->default_port_text;
-      part->len = static_cast<uint32_t>(std::strlen(default_port));
+      part->len = static_cast<uint32_t>(len);
     } else {
       part->text = working + port;
       part->len = static_cast<uint32_t>(std::strlen(working + port));

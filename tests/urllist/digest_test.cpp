@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -205,4 +206,42 @@ TEST(DigestLookup, MatchesEqualDigestsAndGivesTheHexText) {
   ASSERT_EQ(urllist_add_digest(shorter, "78886b5a0b4f23ef10406d2901bb08a09cd4c5", action), 0);
   EXPECT_EQ(urllist_digest_lookup(shorter.get(), other.get(), nullptr), nullptr);
   EXPECT_EQ(urllist_digest_lookup(shorter.get(), nullptr, nullptr), nullptr);
+}
+
+TEST(DigestStore, FindsEveryKeyAcrossIndexGrowth) {
+  // Keys of several lengths, among them keys that differ only in length or in the last
+  // byte, so that equal hashes and neighbouring slots are told apart by the full key.
+  urllist_digest_store store;
+  std::vector<urllist_action_ref> actions;
+  std::vector<bytes> keys;
+  uint64_t x = 12345;
+  for (int i = 0; i < 5000; i++) {
+    x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+    const size_t len = 1 + (x >> 60);  // 1 to 16 bytes
+    bytes k;
+    for (size_t j = 0; j < len; j++) k.push_back(static_cast<unsigned char>(x >> (8 * (j % 8))));
+    keys.push_back(k);
+    actions.push_back(deny());
+    store.insert(urllist_digest_key(k), actions.back());
+  }
+  // Later equal keys replaced earlier ones: the last action given for a key is found.
+  std::map<bytes, urllist_action*> expected;
+  for (size_t i = 0; i < keys.size(); i++) expected[keys[i]] = actions[i].get();
+  EXPECT_EQ(store.size(), expected.size());
+  for (const auto& [k, a] : expected) {
+    EXPECT_EQ(store.find(k), a);
+    bytes longer = k;
+    longer.push_back(0);
+    if (!expected.count(longer)) {
+      EXPECT_EQ(store.find(longer), nullptr);
+    }
+    bytes changed = k;
+    changed.back() ^= 0x80;
+    if (!expected.count(changed)) {
+      EXPECT_EQ(store.find(changed), nullptr);
+    }
+  }
+  EXPECT_EQ(store.find(bytes()), nullptr);
+  urllist_digest_store empty;
+  EXPECT_EQ(empty.find(b({1})), nullptr);
 }

@@ -1,0 +1,144 @@
+#include "stores/regexp_entries.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+urllist_action_ref make_action(int32_t kind = URLLIST_ACTION_DENY, int64_t expiry = -1) {
+  return urllist_action_share(urllist_action_new(kind, nullptr, expiry));
+}
+
+// Flags as the list store derives them from type words "Rc", "Rh", "Rp".
+constexpr int32_t flag_c = 1, flag_h = 2, flag_p = 8;
+
+}  // namespace
+
+TEST(RegexpPattern, DelimitersAreRemovedOnlyInPairsAroundFourOrMoreCharacters) {
+  EXPECT_EQ(urllist_regexp_pattern("/casino[0-9]+/"), "casino[0-9]+");
+  EXPECT_EQ(urllist_regexp_pattern("|ab+c|"), "ab+c");
+  EXPECT_EQ(urllist_regexp_pattern("'ab'"), "ab");
+  EXPECT_EQ(urllist_regexp_pattern("/ab/"), "ab");
+  EXPECT_EQ(urllist_regexp_pattern("/a/"), "/a/");  // three characters: kept
+  EXPECT_EQ(urllist_regexp_pattern("//"), "//");
+  EXPECT_EQ(urllist_regexp_pattern("/ab|"), "/ab|");  // different ends
+  EXPECT_EQ(urllist_regexp_pattern("#ab#"), "#ab#");  // not a delimiter
+  EXPECT_EQ(urllist_regexp_pattern("abc"), "abc");
+  EXPECT_EQ(urllist_regexp_pattern("////"), "//");
+}
+
+TEST(RegexpEntries, StoreInLoadOrderAndFirstMatchWins) {
+  urllist_regexp_chain chain;
+  urllist_action_ref casino = make_action(URLLIST_ACTION_DENY);
+  urllist_action_ref same = make_action(URLLIST_ACTION_ALLOW);
+  urllist_action_ref abc = make_action(URLLIST_ACTION_ALLOW);
+  // The delimited text (a line without type word) and the same text of an "R" line store
+  // the same expression.
+  ASSERT_EQ(urllist_add_regexp(chain, "/casino[0-9]+/", casino, 0), 0);
+  ASSERT_EQ(urllist_add_regexp(chain, "casino[0-9]+", same, 0), 0);
+  ASSERT_EQ(urllist_add_regexp(chain, "|ab+c|", abc, 0), 0);
+  ASSERT_EQ(chain.count, 3u);
+  EXPECT_EQ(chain.head->pattern, "casino[0-9]+");
+  EXPECT_EQ(chain.head->next->pattern, "casino[0-9]+");
+  EXPECT_EQ(chain.tail->pattern, "ab+c");
+  EXPECT_EQ(casino->refcount, 2);
+
+  std::string matched;
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "h/casino21", nullptr, &matched), casino.get());
+  EXPECT_EQ(matched, "/casino[0-9]+/");
+  matched = "untouched";
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "h/casino", nullptr, &matched), nullptr);
+  EXPECT_EQ(matched, "untouched");
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "h/abbbc", nullptr, &matched), abc.get());
+  EXPECT_EQ(matched, "/ab+c/");
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "h/ac", nullptr, nullptr), nullptr);
+  // The expressions are unanchored and see the whole text.
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "casino7.test/", nullptr, nullptr), casino.get());
+  EXPECT_EQ(urllist_regexp_lookup(&chain, nullptr, "h/casino21", nullptr), nullptr);
+  EXPECT_EQ(urllist_regexp_lookup(nullptr, "h/casino21", nullptr, nullptr), nullptr);
+}
+
+TEST(RegexpEntries, BadExpressionsAreNotStoredAndTheChainGoesOn) {
+  urllist_regexp_chain chain;
+  urllist_action_ref a = make_action();
+  EXPECT_EQ(urllist_add_regexp(chain, "(a", a, 0), -5);
+  EXPECT_EQ(urllist_add_regexp(chain, "/a[/", a, 0), -5);
+  EXPECT_EQ(urllist_add_regexp(chain, "a{2,1}", a, 0), -5);
+  EXPECT_EQ(urllist_add_regexp(chain, nullptr, a, 0), -5);
+  EXPECT_EQ(chain.count, 0u);
+  EXPECT_EQ(chain.head, nullptr);
+  EXPECT_EQ(chain.tail, nullptr);
+  EXPECT_EQ(a->refcount, 1);
+  ASSERT_EQ(urllist_add_regexp(chain, "/b+/", a, 0), 0);
+  EXPECT_EQ(urllist_add_regexp(chain, "(c", a, 0), -5);
+  ASSERT_EQ(urllist_add_regexp(chain, "d$", a, 0), 0);
+  EXPECT_EQ(chain.count, 2u);
+  EXPECT_EQ(chain.tail->pattern, "d$");
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "h/xd", nullptr, nullptr), a.get());
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "h/c", nullptr, nullptr), nullptr);
+  EXPECT_EQ(a->refcount, 3);
+}
+
+TEST(RegexpEntries, FlaggedEntriesAreLowerCasedAndMatchTheLoweredText) {
+  urllist_regexp_chain plain, nocase;
+  urllist_action_ref p = make_action(), c = make_action();
+  ASSERT_EQ(urllist_add_regexp(plain, "ABC", p, 0), 0);
+  ASSERT_EQ(urllist_add_regexp(nocase, "ABC", c, flag_c), 0);
+  EXPECT_EQ(plain.head->pattern, "ABC");
+  EXPECT_EQ(nocase.head->pattern, "abc");
+
+  // The caller gives the URL text and its lowered form.
+  EXPECT_EQ(urllist_regexp_lookup(&nocase, "h/Abc", "h/abc", nullptr), c.get());
+  EXPECT_EQ(urllist_regexp_lookup(&nocase, "h/abc", "h/abc", nullptr), c.get());
+  // Without a lowered text the case-insensitive entry is skipped.
+  EXPECT_EQ(urllist_regexp_lookup(&nocase, "h/abc", nullptr, nullptr), nullptr);
+  // A case-insensitive entry never looks at the unlowered text.
+  EXPECT_EQ(urllist_regexp_lookup(&nocase, "h/abc", "h/xyz", nullptr), nullptr);
+  // "R": matches neither h/Abc nor h/abc, only the upper-case text.
+  EXPECT_EQ(urllist_regexp_lookup(&plain, "h/Abc", "h/abc", nullptr), nullptr);
+  EXPECT_EQ(urllist_regexp_lookup(&plain, "h/abc", "h/abc", nullptr), nullptr);
+  EXPECT_EQ(urllist_regexp_lookup(&plain, "h/ABC", "h/abc", nullptr), p.get());
+
+  // "h" and "p" make an entry case-insensitive too; bracket classes are lower-cased as well.
+  urllist_regexp_chain other;
+  ASSERT_EQ(urllist_add_regexp(other, "/X[A-Z]+Y/", c, flag_h), 0);
+  ASSERT_EQ(urllist_add_regexp(other, "QQ", p, flag_p), 0);
+  EXPECT_EQ(other.head->pattern, "x[a-z]+y");
+  EXPECT_EQ(urllist_regexp_lookup(&other, "h/XABY", "h/xaby", nullptr), c.get());
+  EXPECT_EQ(urllist_regexp_lookup(&other, "h/qq", "h/qq", nullptr), p.get());
+
+  // A mixed chain picks the text per entry, in load order.
+  urllist_regexp_chain mixed;
+  ASSERT_EQ(urllist_add_regexp(mixed, "Path", p, 0), 0);
+  ASSERT_EQ(urllist_add_regexp(mixed, "PATH", c, flag_c), 0);
+  EXPECT_EQ(urllist_regexp_lookup(&mixed, "h/Path", "h/path", nullptr), p.get());
+  EXPECT_EQ(urllist_regexp_lookup(&mixed, "h/PATH", "h/path", nullptr), c.get());
+}
+
+TEST(RegexpEntries, ExpiredEntriesAreSkippedFromTheirExpirySecondOn) {
+  urllist_regexp_chain chain;
+  urllist_action_ref expiring = make_action(URLLIST_ACTION_DENY, 100);
+  urllist_action_ref never = make_action(URLLIST_ACTION_ALLOW, 0);
+  ASSERT_EQ(urllist_add_regexp(chain, "x", expiring, 0), 0);
+  ASSERT_EQ(urllist_add_regexp(chain, "x", never, 0), 0);
+  const long saved = current_time;
+  current_time = 99;
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "x", nullptr, nullptr), expiring.get());
+  current_time = 100;  // at the expiry second the entry is already skipped
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "x", nullptr, nullptr), never.get());
+  current_time = 1000000;
+  EXPECT_EQ(urllist_regexp_lookup(&chain, "x", nullptr, nullptr), never.get());
+  current_time = saved;
+}
+
+TEST(RegexpEntries, ReleasingTheChainDropsEveryReference) {
+  urllist_action_ref a = make_action();
+  {
+    urllist_regexp_chain chain;
+    for (int i = 0; i < 20000; i++) ASSERT_EQ(urllist_add_regexp(chain, "a", a, 0), 0);
+    EXPECT_EQ(a->refcount, 20001);
+  }
+  EXPECT_EQ(a->refcount, 1);
+}
