@@ -14,3 +14,7 @@ void patricia_detail::count_trie(int delta) {
 
 template class patricia<uint32_t>;
 template class patricia<patricia_u128>;
+
+// The node sizes the header promises; a larger node is a memory regression on big lists.
+static_assert(sizeof(patricia<uint32_t>::node) == 24);
+static_assert(sizeof(patricia<patricia_u128>::node) == 48);

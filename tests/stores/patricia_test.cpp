@@ -18,10 +18,14 @@ class TrieModel {
   using trie = patricia<Key>;
   static constexpr int W = trie::kBits;
 
-  explicit TrieModel(uint32_t seed) : rng_(seed) {}
+  // high_bits: how many leading key bits vary; insert_pct: share of inserts among changes.
+  TrieModel(uint32_t seed, int high_bits, int insert_pct)
+      : rng_(seed), high_bits_(high_bits), insert_pct_(insert_pct) {}
+
+  const trie& t() const { return t_; }
 
   Key random_key() {
-    Key high = static_cast<Key>(rng_() & 0xfff) << (W - 12);
+    Key high = static_cast<Key>(rng_() & ((1u << high_bits_) - 1)) << (W - high_bits_);
     Key low = static_cast<Key>(rng_() & 0xf);
     return high | low;
   }
@@ -40,7 +44,7 @@ class TrieModel {
     int len = random_len();
     Key k = trie::mask(random_key(), len);
     auto id = std::make_pair(k, len);
-    if (rng_() % 10 < 7) {
+    if (static_cast<int>(rng_() % 100) < insert_pct_) {
       void* data = reinterpret_cast<void*>(++serial_);
       int r = t_.insert(k, len, data);
       if (model_.count(id)) {
@@ -132,7 +136,12 @@ class TrieModel {
   }
 
   void drain() {
+    size_t half = model_.size() / 2;
     while (!model_.empty()) {
+      if (model_.size() == half) {
+        check();  // with the jump table of the larger trie still in place
+        if (::testing::Test::HasFatalFailure()) return;
+      }
       auto it = model_.begin();
       std::advance(it, rng_() % model_.size());
       void* data = nullptr;
@@ -146,21 +155,30 @@ class TrieModel {
 
  private:
   std::mt19937 rng_;
+  int high_bits_;
+  int insert_pct_;
   trie t_;
   std::map<std::pair<Key, int>, void*> model_;
   uintptr_t serial_ = 0;
 };
 
 template <typename Key>
-void run_model(uint32_t seed) {
-  TrieModel<Key> m(seed);
-  for (int round = 0; round < 30; ++round) {
-    for (int i = 0; i < 100; ++i) {
+void run_model(uint32_t seed, int high_bits = 12, int insert_pct = 70, int rounds = 30,
+               int steps = 100) {
+  TrieModel<Key> m(seed, high_bits, insert_pct);
+  bool jumped = false;
+  for (int round = 0; round < rounds; ++round) {
+    for (int i = 0; i < steps; ++i) {
       m.step();
       if (::testing::Test::HasFatalFailure()) return;
     }
     m.check();
     if (::testing::Test::HasFatalFailure()) return;
+    jumped = jumped || m.t().jump_bits() > 0;
+  }
+  // Large runs must have used the jump table of the first levels.
+  if (rounds * steps * insert_pct / 100 > 4000) {
+    EXPECT_TRUE(jumped);
   }
   m.drain();
 }
@@ -172,6 +190,19 @@ TEST(PatriciaTest, Ipv4TrieAgreesWithAPlainPrefixMap) {
     SCOPED_TRACE(seed);
     run_model<uint32_t>(seed);
   }
+}
+
+TEST(PatriciaTest, LargeTriesWithAJumpTableAgreeWithAPlainPrefixMap) {
+  // Grows past the jump table thresholds, then shrinks back with removals (insert share 40%).
+  TrieModel<uint32_t> m(11, 18, 95);
+  for (int round = 0; round < 12; ++round) {
+    for (int i = 0; i < 1000; ++i) m.step();
+    if (round % 3 == 2) m.check();
+    ASSERT_FALSE(HasFatalFailure());
+  }
+  EXPECT_GE(m.t().jump_bits(), 10);
+  run_model<uint32_t>(12, 18, 40, 10, 1000);
+  run_model<patricia_u128>(13, 16, 90, 6, 1000);
 }
 
 TEST(PatriciaTest, Ipv6TrieAgreesWithAPlainPrefixMap) {
