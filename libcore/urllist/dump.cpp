@@ -59,11 +59,19 @@ void dump_action_line(const std::string& buf, const char* type, const urllist_ac
 void dump_node(const urllist_item* node, std::string& buf, FILE* out) {
   if (node->kind > URL_PART_QUERY) return;
   static const char* const formats[] = {"%s://", "%s.", ":%s", "/%s", "?%s"};
-  char hash[URLLIST_HASH_TEXT_SIZE];
-  urllist_hash2str(node->hash, hash, sizeof(hash));
-  char piece[URLLIST_HASH_TEXT_SIZE + 4];
-  snprintf(piece, sizeof(piece), formats[node->kind], hash);
-  buf.append(piece);
+  if (node->is_port()) {
+    // A port is written as its own text ("80", "8000-8080"), which the hashed form allows:
+    // read back, a hash text would give the node the bounds of its leading digits, and the
+    // reloaded entry would no longer match its port.
+    buf.push_back(':');
+    buf.append(node->text());
+  } else {
+    char hash[URLLIST_HASH_TEXT_SIZE];
+    urllist_hash2str(node->hash, hash, sizeof(hash));
+    char piece[URLLIST_HASH_TEXT_SIZE + 4];
+    snprintf(piece, sizeof(piece), formats[node->kind], hash);
+    buf.append(piece);
+  }
   if (node->action) dump_action_line(buf, "Uh", node->action.get(), out, nullptr);
   if (!node->has_queries()) return;
   const urllist_query_trees& trees = node->extra->queries;
