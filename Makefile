@@ -9,7 +9,7 @@ BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test check check-asan bench fuzz clean format
+.PHONY: all deps build test check check-asan bench fuzz clean format demo
 
 all: build
 
@@ -19,6 +19,9 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	./$(BUILD)/bin/cvlistcheck -d -C -i examples/demo.list -f examples/demo.urls
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

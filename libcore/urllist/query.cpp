@@ -1,0 +1,569 @@
+#include "urllist/query.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+// The query state cached on an exploded URL. Arrays hold the full hashes of the parameters in
+// [0, count) and their name hashes in [count, 2 * count).
+struct urllist_query_state {
+  // The URL's parameter multiset of one case mode: its hashes sorted, and a mark per member
+  // taken out while one candidate with repeated parameters is judged.
+  struct multiset {
+    std::vector<urllist_hash_value> values;
+    std::vector<uint8_t> taken;
+    int add_mode = -1;  // -1: not built; else the add mode it was built for
+  };
+
+  bool split = false;  // the query text has been split in place (it cannot be split twice)
+  uint32_t count = 0;
+  std::unique_ptr<char*[]> params;  // null-terminated, null when count is 0
+  std::vector<urllist_hash_value> hashes;
+  std::vector<const char*> nocase_params;  // null-terminated once built
+  std::vector<urllist_hash_value> nocase_hashes;
+  multiset sets[2];
+  std::vector<uint32_t> scratch;  // indexes of the members taken out
+
+  std::span<const urllist_hash_value> full(int case_mode) const {
+    const auto& h = (case_mode & 1) ? nocase_hashes : hashes;
+    return {h.data(), count};
+  }
+  std::span<const urllist_hash_value> name(int case_mode) const {
+    const auto& h = (case_mode & 1) ? nocase_hashes : hashes;
+    return {h.data() + count, count};
+  }
+  const char* const* texts(int case_mode) const {
+    return (case_mode & 1) ? nocase_params.data() : params.get();
+  }
+  void drop_multisets() {
+    for (multiset& m : sets) m = multiset();
+    scratch = std::vector<uint32_t>();
+  }
+};
+
+namespace {
+
+bool is_separator(char c) { return c == '?' || c == '&' || c == '#'; }
+
+char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+void release_state(urllist_query_state* state) noexcept {
+  std::default_delete<urllist_query_state>()(state);
+}
+
+// Entry side: a parameter with a value hashes its whole text and its name; one without (no
+// "=" or nothing after it) hashes its name into both.
+void hash_entry_parameter(const char* text, urllist_hash_value* full, urllist_hash_value* name) {
+  const size_t len = std::strlen(text);
+  const char* eq = static_cast<const char*>(std::memchr(text, '=', len));
+  if (eq != nullptr && eq[1] != '\0') {
+    urllist_hash(text, len, full);
+    urllist_hash(text, static_cast<size_t>(eq - text), name);
+  } else {
+    urllist_hash(text, eq ? static_cast<size_t>(eq - text) : len, name);
+    *full = *name;
+  }
+}
+
+// URL side: the full hash is over the whole text, a trailing "=" included.
+void hash_url_parameter(const char* text, size_t len, urllist_hash_value* full,
+                        urllist_hash_value* name) {
+  const char* eq = static_cast<const char*>(std::memchr(text, '=', len));
+  urllist_hash(text, len, full);
+  urllist_hash(text, eq ? static_cast<size_t>(eq - text) : len, name);
+}
+
+urllist_query_state* query_state_of(urllist_exploded_url* url) {
+  if (!url->query_state) {
+    url->query_state = urllist_query_state_ptr(std::make_unique<urllist_query_state>().release(),
+                                               {&release_state});
+  }
+  return url->query_state.get();
+}
+
+// Splits the URL's query in place and hashes its parameters as written. Returns false when
+// memory runs out; on success state->count may be 0 (no query, or nothing but separators).
+bool prepare_sensitive(urllist_exploded_url* url, urllist_query_state* state) {
+  if (!state->split) {
+    if (url->query_part != nullptr) {
+      char* text = urllist_part_mutable_text(url, url->query_part);
+      if (text == nullptr) return false;
+      // The parse leaves the count untouched only when memory runs out, and changes the
+      // text only once it has its array, so a failed split can be tried again.
+      constexpr uint32_t kUntouched = UINT32_MAX;
+      uint32_t n = kUntouched;
+      auto params = urllist_query_parse(text, &n);
+      if (n == kUntouched) return false;
+      state->params = std::move(params);
+      state->count = state->params ? n : 0;
+    }
+    state->split = true;
+  }
+  if (state->hashes.size() != 2 * static_cast<size_t>(state->count)) {
+    std::vector<urllist_hash_value> h(2 * static_cast<size_t>(state->count));
+    for (uint32_t i = 0; i < state->count; ++i) {
+      const char* p = state->params[i];
+      hash_url_parameter(p, std::strlen(p), &h[i], &h[state->count + i]);
+    }
+    state->hashes = std::move(h);
+  }
+  return true;
+}
+
+// Lowercases the parameters into the URL's shadow copy and hashes them. Returns false when
+// memory runs out.
+bool prepare_nocase(urllist_exploded_url* url, urllist_query_state* state) {
+  if (!prepare_sensitive(url, state)) return false;
+  if (state->nocase_params.size() == static_cast<size_t>(state->count) + 1) return true;
+  if (state->count == 0) return true;
+  char* shadow = urllist_get_nocase_shadow(url);
+  if (shadow == nullptr) return false;
+  std::vector<const char*> texts(static_cast<size_t>(state->count) + 1, nullptr);
+  std::vector<urllist_hash_value> h(2 * static_cast<size_t>(state->count));
+  for (uint32_t i = 0; i < state->count; ++i) {
+    const char* p = state->params[i];
+    const size_t off = static_cast<size_t>(p - url->working);
+    const size_t len = std::strlen(p);
+    char* out = shadow + off;
+    for (size_t k = 0; k < len; ++k) out[k] = lower_ascii(p[k]);
+    // The shadow may already hold the whole query lowercased, separators included.
+    out[len] = '\0';
+    texts[i] = out;
+    hash_url_parameter(out, len, &h[i], &h[state->count + i]);
+  }
+  state->nocase_hashes = std::move(h);
+  state->nocase_params = std::move(texts);
+  return true;
+}
+
+bool prepare(urllist_exploded_url* url, urllist_query_state* state, int case_mode) {
+  return (case_mode & 1) ? prepare_nocase(url, state) : prepare_sensitive(url, state);
+}
+
+void build_multiset(urllist_query_state::multiset* set, std::span<const urllist_hash_value> full,
+                    std::span<const urllist_hash_value> name, int add_mode,
+                    std::vector<uint32_t>* scratch) {
+  std::vector<urllist_hash_value> values(full.begin(), full.end());
+  if (!add_mode) values.insert(values.end(), name.begin(), name.end());
+  std::sort(values.begin(), values.end());
+  std::vector<uint8_t> taken(values.size(), 0);
+  // Every member is taken out at most once per candidate, so the scratch never grows later.
+  if (scratch->capacity() < values.size()) scratch->reserve(values.size());
+  set->values = std::move(values);
+  set->taken = std::move(taken);
+  set->add_mode = add_mode;
+}
+
+bool usable(const urllist_query_item* item) {
+  const urllist_action* action = item->action.get();
+  if (action == nullptr) return false;
+  return !(action->expiry > 0 && action->expiry <= current_time);
+}
+
+// True when every full hash of the candidate is in the multiset; a candidate with repeated
+// parameters takes one member out per parameter, and the members go back afterwards.
+bool candidate_matches(const urllist_query_item* item, urllist_query_state::multiset* set,
+                       std::vector<uint32_t>* scratch) {
+  const auto& values = set->values;
+  if (!(item->flags & URLLIST_QUERY_REPEATED)) {
+    for (urllist_hash_value h : item->full_hashes()) {
+      if (!std::binary_search(values.begin(), values.end(), h)) return false;
+    }
+    return true;
+  }
+  scratch->clear();
+  bool ok = true;
+  for (urllist_hash_value h : item->full_hashes()) {
+    size_t i =
+        static_cast<size_t>(std::lower_bound(values.begin(), values.end(), h) - values.begin());
+    while (i < values.size() && values[i] == h && set->taken[i]) ++i;
+    if (i == values.size() || values[i] != h) {
+      ok = false;
+      break;
+    }
+    set->taken[i] = 1;
+    scratch->push_back(static_cast<uint32_t>(i));  // within the reserved capacity
+  }
+  for (uint32_t i : *scratch) set->taken[i] = 0;
+  return ok;
+}
+
+const std::vector<urllist_query_item*>* find_list(const urllist_query_tree* tree,
+                                                  urllist_hash_value hash) {
+  auto it = tree->index.find(hash);
+  return it == tree->index.end() ? nullptr : &it->second;
+}
+
+const urllist_query_item* match(urllist_query_state* state, const urllist_query_tree* tree,
+                                int case_mode, int add_mode) {
+  const auto full = state->full(case_mode);
+  const auto name = state->name(case_mode);
+  urllist_query_state::multiset* set = &state->sets[case_mode & 1];
+  auto check = [&](const std::vector<urllist_query_item*>& list) -> const urllist_query_item* {
+    for (const urllist_query_item* c : list) {
+      if (usable(c) && candidate_matches(c, set, &state->scratch)) return c;
+    }
+    return nullptr;
+  };
+  for (uint32_t i = 0; i < state->count; ++i) {
+    bool by_name = false;
+    const auto* list = find_list(tree, full[i]);
+    if (list == nullptr) {
+      // A parameter without "=" has equal hashes: its name list is the list just missed.
+      if (name[i] == full[i]) continue;
+      list = find_list(tree, name[i]);
+      if (list == nullptr) continue;
+      by_name = true;
+    }
+    if (set->add_mode != add_mode) build_multiset(set, full, name, add_mode, &state->scratch);
+    if (const auto* found = check(*list)) return found;
+    if (!by_name && name[i] != full[i]) {
+      if (const auto* by_name_list = find_list(tree, name[i])) {
+        if (const auto* found = check(*by_name_list)) return found;
+      }
+    }
+  }
+  return nullptr;
+}
+
+// Candidate order: more parameters first, then fewer parameters without a value.
+bool ranks_before(const urllist_query_item* a, const urllist_query_item* b) {
+  if (a->count != b->count) return a->count > b->count;
+  return a->name_only_count < b->name_only_count;
+}
+
+// The item of `tree` with the same parameters as `item`: as many, with the same full hashes
+// counted with their repetitions. Only the shortest candidate list of the item's hashes needs
+// looking at, since an equal item stands in all of them.
+urllist_query_item* find_equal(const urllist_query_tree& tree, const urllist_query_item& item) {
+  const std::vector<urllist_query_item*>* shortest = nullptr;
+  for (urllist_hash_value h : item.full_hashes()) {
+    const auto* list = find_list(&tree, h);
+    if (list == nullptr) return nullptr;
+    if (shortest == nullptr || list->size() < shortest->size()) shortest = list;
+  }
+  if (shortest == nullptr) return nullptr;
+  std::vector<urllist_hash_value> mine(item.full_hashes().begin(), item.full_hashes().end());
+  std::sort(mine.begin(), mine.end());
+  std::vector<urllist_hash_value> theirs;
+  const urllist_query_item* last = nullptr;
+  for (urllist_query_item* c : *shortest) {
+    if (c == last || c->count != item.count) continue;  // repeated entries stand side by side
+    last = c;
+    theirs.assign(c->full_hashes().begin(), c->full_hashes().end());
+    std::sort(theirs.begin(), theirs.end());
+    if (theirs == mine) return c;
+  }
+  return nullptr;
+}
+
+// Puts `item` into the node's tree of its case mode (made when missing), unless an equal item
+// is there already. Returns the item that represents the query. Throws std::bad_alloc before
+// changing anything; a candidate list that cannot take the item is left without it.
+urllist_query_item* insert_item(urllist_query_trees* trees,
+                                std::unique_ptr<urllist_query_item> item, bool nocase) {
+  std::unique_ptr<urllist_query_tree_pair> new_pair;
+  urllist_query_tree_pair* pair = trees->pair.get();
+  if (pair == nullptr) {
+    new_pair = std::make_unique<urllist_query_tree_pair>();
+    pair = new_pair.get();
+  }
+  std::unique_ptr<urllist_query_tree>& slot = nocase ? pair->nocase : pair->sensitive;
+  std::unique_ptr<urllist_query_tree> new_tree;
+  urllist_query_tree* tree = slot.get();
+  if (tree == nullptr) {
+    new_tree = std::make_unique<urllist_query_tree>();
+    tree = new_tree.get();
+  } else if (urllist_query_item* equal = find_equal(*tree, *item)) {
+    return equal;
+  }
+  if (tree->items.size() == tree->items.capacity()) {
+    tree->items.reserve(std::max<size_t>(4, 2 * tree->items.capacity()));
+  }
+  urllist_query_item* raw = item.get();
+  for (urllist_hash_value h : raw->full_hashes()) {
+    // Each step either completes or throws leaving the index as it was, so a list that
+    // cannot take the item simply lacks it.
+    try {
+      auto it = tree->index.find(h);
+      if (it == tree->index.end()) {
+        tree->index.emplace(h, std::vector<urllist_query_item*>{raw});
+      } else {
+        auto& list = it->second;
+        list.insert(std::upper_bound(list.begin(), list.end(), raw, ranks_before), raw);
+      }
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  tree->items.push_back(std::move(item));  // capacity reserved above
+  if (new_tree) slot = std::move(new_tree);
+  if (new_pair) trees->pair = std::move(new_pair);
+  return raw;
+}
+
+}  // namespace
+
+int urllist_query_cmp(urllist_hash_value a, urllist_hash_value b) {
+  const auto sa = static_cast<int64_t>(a);
+  const auto sb = static_cast<int64_t>(b);
+  return sa < sb ? -1 : (sa > sb ? 1 : 0);
+}
+
+int urllist_query_item_compare(const urllist_query_item*, const urllist_query_item*) { return 0; }
+
+std::unique_ptr<char* []> urllist_query_parse(char* text, uint32_t* count) {
+  if (text == nullptr || *text == '\0') {
+    *count = 0;
+    return nullptr;
+  }
+  // First pass counts, so that the text is changed only once the array exists.
+  uint32_t pieces = 0;
+  uint32_t separators = 0;
+  bool in_piece = false;
+  for (const char* p = text; *p; ++p) {
+    if (separators < URLLIST_QUERY_MAX_PIECES - 1 && is_separator(*p)) {
+      ++separators;
+      in_piece = false;
+    } else if (!in_piece) {
+      ++pieces;
+      in_piece = true;
+    }
+  }
+  if (pieces == 0) {
+    for (char* p = text; *p; ++p) *p = '\0';
+    *count = 0;
+    return nullptr;
+  }
+  std::unique_ptr<char*[]> out;
+  try {
+    out = std::make_unique<char*[]>(static_cast<size_t>(pieces) + 1);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  uint32_t n = 0;
+  separators = 0;
+  in_piece = false;
+  for (char* p = text; *p; ++p) {
+    if (separators < URLLIST_QUERY_MAX_PIECES - 1 && is_separator(*p)) {
+      ++separators;
+      *p = '\0';
+      in_piece = false;
+    } else if (!in_piece) {
+      out[n++] = p;
+      in_piece = true;
+    }
+  }
+  out[n] = nullptr;
+  *count = n;
+  return out;
+}
+
+std::unique_ptr<urllist_query_item> urllist_new_urllist_query_item(std::string_view text,
+                                                                   int flags) {
+  if (const void* nul = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size())) {
+    text = text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data()));
+  }
+  if (text.empty()) return nullptr;
+  try {
+    const bool hashed = (flags & EXPLODE_HASHED) != 0;
+    std::string copy(text);
+    if ((flags & EXPLODE_NOCASE) && !hashed) {
+      for (char& c : copy) c = lower_ascii(c);
+    }
+    uint32_t n = 0;
+    auto pieces = urllist_query_parse(copy.data(), &n);
+    if (pieces == nullptr) return nullptr;
+
+    auto item = std::make_unique<urllist_query_item>();
+    item->count = n;
+    if (hashed) item->flags |= URLLIST_QUERY_HASHED;
+    {
+      std::vector<std::string_view> sorted(pieces.get(), pieces.get() + n);
+      std::sort(sorted.begin(), sorted.end());
+      if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+        item->flags |= URLLIST_QUERY_REPEATED;
+      }
+    }
+    item->hashes = std::make_unique<urllist_hash_value[]>(hashed ? n : 2 * static_cast<size_t>(n));
+    for (uint32_t i = 0; i < n; ++i) {
+      if (hashed) {
+        urllist_str2hash(pieces[i], std::strlen(pieces[i]), &item->hashes[i]);
+      } else {
+        urllist_hash_value& full = item->hashes[i];
+        urllist_hash_value& name = item->hashes[n + i];
+        hash_entry_parameter(pieces[i], &full, &name);
+        if (full == name) ++item->name_only_count;
+      }
+    }
+    return item;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void urllist_terminate_query_item(urllist_query_item* item) {
+  std::default_delete<urllist_query_item>()(item);
+}
+
+std::unique_ptr<urllist_query_tree> urllist_new_urllist_query_tree() {
+  try {
+    return std::make_unique<urllist_query_tree>();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void urllist_terminate_query_tree(urllist_query_tree* tree) {
+  std::default_delete<urllist_query_tree>()(tree);
+}
+
+void urllist_terminate_query_trees(urllist_query_trees* trees) {
+  if (trees != nullptr) trees->pair.reset();
+}
+
+urllist_query_item* urllist_query_add(const urllist_exploded_url* entry,
+                                      std::string_view query_text, urllist_query_trees* trees,
+                                      int flags) {
+  if (trees == nullptr) return nullptr;
+  auto item = urllist_new_urllist_query_item(query_text, flags);
+  if (!item) return nullptr;
+  if (entry != nullptr && entry->fragment != nullptr) item->flags |= URLLIST_QUERY_FRAGMENT;
+  const bool nocase = (flags & EXPLODE_NOCASE) != 0;
+  if (nocase) item->flags |= URLLIST_QUERY_NOCASE;
+  try {
+    return insert_item(trees, std::move(item), nocase);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+int urllist_clone_urllist_item_query(const urllist_query_trees& source,
+                                     urllist_query_trees* destination) {
+  if (destination == nullptr) return -1;
+  try {
+    for (int mode = 0; mode < 2; ++mode) {
+      const urllist_query_tree* tree = source.tree(mode);
+      if (tree == nullptr) continue;
+      for (const auto& from : tree->items) {
+        auto copy = std::make_unique<urllist_query_item>();
+        copy->flags = from->flags;
+        copy->name_only_count = from->name_only_count;
+        copy->count = from->count;
+        const size_t n = (from->flags & URLLIST_QUERY_HASHED) ? from->count : 2 * from->count;
+        copy->hashes = std::make_unique<urllist_hash_value[]>(n);
+        std::copy_n(from->hashes.get(), n, copy->hashes.get());
+        // An equal item already at the destination takes the source's action, as a later
+        // entry for the same query would.
+        insert_item(destination, std::move(copy), mode == 1)->action = from->action;
+      }
+    }
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+}
+
+const urllist_query_item* urllist_query_lookup(urllist_exploded_url* url,
+                                               const urllist_query_tree* tree, int case_mode,
+                                               int add_mode) {
+  if (url == nullptr || tree == nullptr || tree->index.empty()) return nullptr;
+  urllist_query_state* state = nullptr;
+  try {
+    state = query_state_of(url);
+    if (!prepare(url, state, case_mode) || state->count == 0) return nullptr;
+    return match(state, tree, case_mode, add_mode ? 1 : 0);
+  } catch (const std::bad_alloc&) {
+    if (state != nullptr) state->drop_multisets();
+    return nullptr;
+  }
+}
+
+const urllist_query_item* urllist_query_lookup_node(urllist_exploded_url* url,
+                                                    const urllist_query_trees& trees,
+                                                    int* case_mode) {
+  if (trees.empty() || url == nullptr || url->query_part == nullptr) return nullptr;
+  for (int mode = 0; mode < 2; ++mode) {
+    if (const urllist_query_tree* tree = trees.tree(mode)) {
+      if (const urllist_query_item* found = urllist_query_lookup(url, tree, mode)) {
+        if (case_mode != nullptr) *case_mode = mode;
+        return found;
+      }
+    }
+  }
+  return nullptr;
+}
+
+const char* const* urllist_get_nocase_query_list(urllist_exploded_url* url) {
+  if (url == nullptr) return nullptr;
+  try {
+    urllist_query_state* state = query_state_of(url);
+    if (!prepare_nocase(url, state) || state->count == 0) return nullptr;
+    return state->nocase_params.data();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+const char* const* urllist_get_query_list(urllist_exploded_url* url, uint32_t* count) {
+  if (url == nullptr) return nullptr;
+  try {
+    urllist_query_state* state = query_state_of(url);
+    if (!prepare_sensitive(url, state) || state->count == 0) return nullptr;
+    if (count != nullptr) *count = state->count;
+    return state->params.get();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+int urllist_query_append_diag(urllist_exploded_url* url, const urllist_query_item* item,
+                              int case_mode, std::string* out) {
+  if (url == nullptr || item == nullptr || out == nullptr) return -1;
+  try {
+    urllist_query_state* state = query_state_of(url);
+    if (!prepare(url, state, case_mode)) return -1;
+    const uint32_t n = state->count;
+    const auto full = state->full(case_mode);
+    const auto name = state->name(case_mode);
+    const char* const* texts = state->texts(case_mode);
+    const bool repeated = (item->flags & URLLIST_QUERY_REPEATED) != 0;
+    // Members of the URL's multiset already given to an earlier parameter of the entry.
+    std::vector<uint8_t> used_full(repeated ? n : 0, 0);
+    std::vector<uint8_t> used_name(repeated ? n : 0, 0);
+    const auto entry_hashes = item->full_hashes();
+    for (size_t k = 0; k < entry_hashes.size(); ++k) {
+      const urllist_hash_value h = entry_hashes[k];
+      if (k + 1 == entry_hashes.size() && (item->flags & URLLIST_QUERY_FRAGMENT)) {
+        *out += '#';
+      } else {
+        *out += k == 0 ? '?' : '&';
+      }
+      if (h == URLLIST_HASH_STAR) {
+        *out += '*';
+        continue;
+      }
+      bool written = false;
+      for (uint32_t j = 0; j < n && !written; ++j) {
+        if (full[j] == h && !(repeated && used_full[j])) {
+          if (repeated) used_full[j] = 1;
+          *out += texts[j];
+          written = true;
+        }
+      }
+      for (uint32_t j = 0; j < n && !written; ++j) {
+        if (name[j] == h && !(repeated && used_name[j])) {
+          if (repeated) used_name[j] = 1;
+          const char* eq = std::strchr(texts[j], '=');
+          out->append(texts[j], eq ? static_cast<size_t>(eq - texts[j]) : std::strlen(texts[j]));
+          *out += '=';
+          written = true;
+        }
+      }
+      if (!written) *out += urllist_hash2str(h);
+    }
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+}

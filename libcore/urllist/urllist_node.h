@@ -1,0 +1,22 @@
+#pragma once
+// Private to the list engine (list store, lookup, dump): the rarely used fields of a tree
+// node, the pieces of the sibling-tree order the lookup shares with insertion, and the
+// optional stores whose modules may be absent from a build.
+
+#include <cstdint>
+#include <string>
+
+#include "urllist/query.h"
+#include "urllist/urllist.h"
+
+// Lives behind urllist_item::extra; made on first use of any of its fields.
+struct urllist_item_extra {
+  urllist_item* nocase_child = nullptr;  // owned subtree
+  urllist_query_trees queries;
+  uint16_t port_low = 0;
+  uint16_t port_high = 0;
+  std::string text;  // port text, or the host text of an IP host node
+};
+
+// The extra record of `node`, made when absent. Throws std::bad_alloc.
+urllist_item_extra& urllist_item_get_extra(urllist_item* node);

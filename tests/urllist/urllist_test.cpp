@@ -1,0 +1,318 @@
+#include "urllist/urllist.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "stores/iplist.h"
+#include "urllist/lookup.h"
+#include "util/category_set.h"
+
+namespace {
+
+std::string look(urllist* l, const char* u) {
+  auto url = urllist_explode_charset(u, nullptr, 0, 0, nullptr);
+  if (!url) return "explode-failed";
+  urllist_action* a = nullptr;
+  if (urllist_lookup_data(l, url.get(), &a) != 0) return "none";
+  char buf[256];
+  urllist_action_dump_action(a, buf, sizeof(buf));
+  return buf;
+}
+
+struct stderr_capture {
+  stderr_capture() { testing::internal::CaptureStderr(); }
+  std::string text() { return testing::internal::GetCapturedStderr(); }
+};
+
+TEST(UrllistStore, LaterLineReplacesAndRegexpReplaceMerges) {
+  auto l = urllist_initialize(0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test", "U", "C", "1", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test", "U", "C", "2,3", -1), 0);
+  EXPECT_EQ(look(l.get(), "http://h.test/"), "C 2,3");
+  ASSERT_EQ(urllist_add(l.get(), "r.test", "U", "R", "^(.*)aaa$ $1bbb", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "r.test", "U", "R", "^(.*)ccc$ $1ddd", -1), 0);
+  auto url = urllist_explode_charset("http://r.test/x", nullptr, 0, 0, nullptr);
+  urllist_action* a = nullptr;
+  ASSERT_EQ(urllist_lookup_data(l.get(), url.get(), &a), 0);
+  std::string out;
+  ASSERT_EQ(urllist_action_process_action(a, nullptr, "http://r.test/xaaa", &out, nullptr), 4);
+  EXPECT_EQ(out, "http://r.test/xbbb");
+  ASSERT_EQ(urllist_action_process_action(a, nullptr, "http://r.test/xccc", &out, nullptr), 4);
+  EXPECT_EQ(out, "http://r.test/xddd");
+}
+
+TEST(UrllistStore, TypeWordGuessing) {
+  auto l = urllist_initialize(0);
+  EXPECT_EQ(urllist_add_category_string(l.get(), "|ab.*c|", "1"), 0);
+  EXPECT_EQ(urllist_add_category_string(l.get(), ".pdf", "2"), 0);
+  EXPECT_EQ(urllist_add_category_string(l.get(), "casino", "3"), 0);
+  EXPECT_EQ(urllist_add_category_string(l.get(), "http://u.test", "4"), 0);
+  // Without scheme and without type word a dotted text is a keyword, not a host.
+  EXPECT_EQ(urllist_add_category_string(l.get(), "k.test", "5"), 0);
+  EXPECT_EQ(l->stats.regexp_stored, 1u);
+  EXPECT_EQ(l->stats.ext_stored, 1u);
+  EXPECT_EQ(l->stats.keyword_stored[0], 2u);
+  EXPECT_EQ(l->stats.url_stored[0], 1u);
+  EXPECT_EQ(look(l.get(), "http://o.test/xabzzc"), "C 1");
+  EXPECT_EQ(look(l.get(), "http://o.test/f.pdf"), "C 2");
+  EXPECT_EQ(look(l.get(), "http://o.test/casino"), "C 3");
+  EXPECT_EQ(look(l.get(), "http://u.test/"), "C 4");
+  EXPECT_EQ(look(l.get(), "http://w.k.test/"), "C 5");
+  EXPECT_EQ(look(l.get(), "http://k.test/"), "C 5");
+}
+
+TEST(UrllistStore, ResultCodesAndMessages) {
+  auto l = urllist_initialize(0);
+  EXPECT_EQ(urllist_add(nullptr, "h.test", "U", "D", nullptr, -1), -1);
+  EXPECT_EQ(urllist_add(l.get(), nullptr, "U", "D", nullptr, -1), -1);
+  EXPECT_EQ(urllist_add(l.get(), "h.test", "U", nullptr, nullptr, -1), -1);
+  {
+    stderr_capture c;
+    EXPECT_EQ(urllist_add(l.get(), "h.test", "U", "Z", nullptr, -1), -9);
+    EXPECT_EQ(c.text(), "urllist_add: failed to add url 'h.test' unknown action 'Z'\n");
+  }
+  {
+    stderr_capture c;
+    EXPECT_EQ(urllist_add(l.get(), "h.test", "U", "C", "x", -1), -9);
+    EXPECT_EQ(c.text(),
+              "urllist_add: failed to add url 'h.test' bad action argument 'x' for action 'C'\n");
+  }
+  {
+    stderr_capture c;
+    EXPECT_EQ(urllist_add(l.get(), "h.test", "X", "D", nullptr, -1), -6);
+    EXPECT_EQ(c.text(), "urllist_add: failed to add url 'h.test'\n");
+  }
+  {
+    stderr_capture c;
+    EXPECT_EQ(urllist_add(l.get(), "http:///x", "U", "D", nullptr, -1), -3);
+    EXPECT_EQ(c.text(), "urllist_add: failed to add url 'http:///x'\n");
+  }
+  {
+    stderr_capture c;
+    EXPECT_EQ(urllist_add(l.get(), "zz", "D", "D", nullptr, -1), -3);
+    EXPECT_EQ(urllist_add(l.get(), "/(/", "R", "D", nullptr, -1), -5);
+    EXPECT_EQ(urllist_add(l.get(), "nosuch", "T", "D", nullptr, -1), -9);
+    EXPECT_EQ(urllist_add(l.get(), "+", "k", "D", nullptr, -1), -8);
+    c.text();
+  }
+  EXPECT_EQ(urllist_add_category_string(l.get(), "h.test", "x"), -2);
+  EXPECT_EQ(urllist_add(l.get(), "ab", "D", "D", nullptr, -1), 0);
+}
+
+TEST(UrllistStore, DefaultAndPolicyEventsAndDuplicates) {
+  auto l = urllist_initialize(0);
+  EXPECT_EQ(urllist_add(l.get(), "x", "N", "D", nullptr, -1), 0);
+  EXPECT_EQ(urllist_add(l.get(), "x", "N", "A", nullptr, -1), 0);
+  ASSERT_NE(urllist_get_default_data(l.get()), nullptr);
+  EXPECT_EQ(urllist_get_default_data(l.get())->kind, URLLIST_ACTION_ALLOW);
+  EXPECT_EQ(urllist_get_default_data(nullptr), nullptr);
+  EXPECT_EQ(urllist_add(l.get(), "Band", "T", "D", nullptr, -1), 0);
+  EXPECT_EQ(urllist_add(l.get(), "bandwidth", "T", "A", nullptr, -1), 0);
+  ASSERT_TRUE(l->events[1]);
+  EXPECT_EQ(l->events[1]->kind, URLLIST_ACTION_DENY);
+  EXPECT_EQ(policyevent_aton("VIRUS"), 3);
+  EXPECT_EQ(policyevent_aton("vir"), -1);
+  EXPECT_STREQ(policyevent_ntoa(8), "keyword");
+  EXPECT_EQ(policyevent_ntoa(9), nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(urllist_add(l.get(), "casino", "K", "D", nullptr, -1), 0);
+  EXPECT_EQ(urllist_add(l.get(), "casino", "K", "A", nullptr, -1), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "urllist_add: Duplicate keyword entry 'casino'\n");
+  EXPECT_EQ(look(l.get(), "http://o.test/casino"), "D");
+}
+
+int g_actions_seen = 0;
+int count_action(void* user, urllist_action*) {
+  ++g_actions_seen;
+  return *static_cast<int*>(user);
+}
+std::vector<std::string> g_hosts;
+void note_host(void*, urllist_exploded_url* url) { g_hosts.emplace_back(url->host_view()); }
+
+TEST(UrllistStore, Callbacks) {
+  auto l = urllist_initialize(0);
+  int verdict = 0;
+  g_actions_seen = 0;
+  g_hosts.clear();
+  urllist_set_add_action_callback(l.get(), count_action, &verdict);
+  urllist_set_addcallback(l.get(), note_host, nullptr);
+  EXPECT_EQ(urllist_add(l.get(), "h.test", "U", "D", nullptr, -1), 0);
+  EXPECT_EQ(urllist_add(l.get(), "10.0.0.1", "U", "D", nullptr, -1), 0);
+  EXPECT_EQ(urllist_add(l.get(), "5b91f9d796555833", "Uh", "D", nullptr, -1), 0);
+  EXPECT_EQ(g_hosts, std::vector<std::string>{"h.test"});
+  EXPECT_EQ(g_actions_seen, 3);
+  // A dropped entry never reaches the callback.
+  EXPECT_EQ(urllist_add(l.get(), "auth", "T", "D", nullptr, -1), 0);
+  EXPECT_EQ(urllist_add(l.get(), "auth", "T", "D", nullptr, -1), 0);
+  EXPECT_EQ(g_actions_seen, 4);
+  verdict = -1;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(urllist_add(l.get(), "g.test", "U", "C", "9", -1), -2);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(look(l.get(), "http://g.test/"), "C 9");  // stored all the same
+}
+
+TEST(UrllistStore, SchemeEntriesAndPathAndQueryRoots) {
+  auto l = urllist_initialize(0);
+  EXPECT_EQ(urllist_add(l.get(), "ftp", "S", "D", nullptr, -1), 0);
+  EXPECT_EQ(urllist_add(l.get(), "/admin", "P", "C", "1", -1), 0);
+  EXPECT_EQ(look(l.get(), "ftp://any.test/x"), "D");
+  EXPECT_EQ(look(l.get(), "http://any.test/x"), "none");
+  EXPECT_EQ(look(l.get(), "http://any.test/admin/x"), "C 1");
+  EXPECT_EQ(look(l.get(), "http://any.test/x/admin"), "none");
+  EXPECT_EQ(l->stats.url_stored[1], 1u);
+  EXPECT_EQ(l->stats.url_stored[2], 1u);
+}
+
+TEST(UrllistStore, NodeOrderAndBalance) {
+  auto l = urllist_initialize(0);
+  for (int i = 0; i < 2000; ++i) {
+    std::string h = "h" + std::to_string(i) + ".test";
+    ASSERT_EQ(urllist_add(l.get(), h.c_str(), "U", "C", std::to_string(i % 300 + 1).c_str(), -1),
+              0);
+  }
+  // The labels below "test" form one sibling tree: in order by signed hash, and balanced.
+  const urllist_item* test = l->root.wildcard->child;
+  ASSERT_NE(test, nullptr);
+  std::vector<const urllist_item*> stack;
+  std::vector<int64_t> order;
+  const urllist_item* n = test->child;
+  while (n || !stack.empty()) {
+    while (n) {
+      stack.push_back(n);
+      n = n->left;
+    }
+    n = stack.back();
+    stack.pop_back();
+    order.push_back(static_cast<int64_t>(n->hash));
+    n = n->right;
+  }
+  ASSERT_EQ(order.size(), 2000u);
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  std::function<int(const urllist_item*)> height = [&](const urllist_item* x) -> int {
+    if (!x) return 0;
+    int a = height(x->left), b = height(x->right);
+    EXPECT_LE(std::abs(a - b), 1);
+    EXPECT_EQ(x->balance, b - a);
+    return 1 + std::max(a, b);
+  };
+  EXPECT_LE(height(test->child), 16);
+  for (int i = 0; i < 2000; i += 97) {
+    std::string u = "http://h" + std::to_string(i) + ".test/";
+    EXPECT_EQ(look(l.get(), u.c_str()), "C " + std::to_string(i % 300 + 1));
+  }
+}
+
+TEST(UrllistStore, PortNodesSortAfterLabelsAndShareEqualText) {
+  auto l = urllist_initialize(0);
+  ASSERT_EQ(urllist_add(l.get(), "http://h.test:90/a", "U", "C", "1", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "http://h.test:80/b", "U", "C", "2", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "http://w.h.test/", "U", "C", "3", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "http://h.test:90/c", "U", "C", "4", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "http://h.test:0090/d", "U", "C", "5", -1), 0);
+  // h's child tree: the label w and the port nodes 80, 90 and 0090 (same low bound, other
+  // text: a node of its own).
+  const urllist_item* h = l->root.child->child->child;
+  int ports = 0, labels = 0;
+  std::vector<const urllist_item*> st{h->child};
+  while (!st.empty()) {
+    const urllist_item* x = st.back();
+    st.pop_back();
+    if (!x) continue;
+    (x->is_port() ? ports : labels)++;
+    st.push_back(x->left);
+    st.push_back(x->right);
+  }
+  EXPECT_EQ(ports, 3);
+  EXPECT_EQ(labels, 1);
+  EXPECT_EQ(look(l.get(), "http://h.test:90/c"), "C 4");
+  EXPECT_EQ(look(l.get(), "http://h.test:90/a"), "C 1");
+  EXPECT_EQ(look(l.get(), "http://h.test/b"), "C 2");
+}
+
+TEST(UrllistStore, CloneCopiesSubtreeAndTakesReferences) {
+  auto l = urllist_initialize(0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test/a/b", "U", "C", "1", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test/a?q=1", "U", "C", "2", -1), 0);
+  const urllist_item* star = l->root.wildcard;
+  urllist_item* copy = nullptr;
+  ASSERT_EQ(urllist_clone_urllist_item(star, &copy), 0);
+  ASSERT_NE(copy, nullptr);
+  const urllist_item* a = star->child->child->wildcard->child;  // test, h, port, a
+  const urllist_item* ca = copy->child->child->wildcard->child;
+  EXPECT_NE(a, ca);
+  EXPECT_EQ(a->hash, ca->hash);
+  EXPECT_TRUE(ca->has_queries());
+  ASSERT_TRUE(a->child->action);
+  EXPECT_EQ(a->child->action.get(), ca->child->action.get());
+  EXPECT_EQ(a->child->action->refcount, 2);
+  urllist_terminate_urllist_item(copy);
+  EXPECT_EQ(a->child->action->refcount, 1);
+  urllist_item* none = reinterpret_cast<urllist_item*>(1);
+  EXPECT_EQ(urllist_clone_urllist_item(nullptr, &none), 0);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST(UrllistStore, NewItemHashesAndPortBounds) {
+  urllist_item* p = urllist_new_urllist_item("8000-8080", URL_PART_PORT, 0);
+  EXPECT_EQ(p->port_low(), 8000);
+  EXPECT_EQ(p->port_high(), 8080);
+  EXPECT_EQ(p->text(), "8000-8080");
+  urllist_terminate_urllist_item(p);
+  p = urllist_new_urllist_item("80", URL_PART_PORT, EXPLODE_HASHED);
+  EXPECT_EQ(p->port_low(), 80);
+  EXPECT_EQ(p->port_high(), 80);
+  EXPECT_EQ(p->hash, urllist_hash("80"));  // no valid hash text: hashed as written
+  urllist_terminate_urllist_item(p);
+  p = urllist_new_urllist_item("70000", URL_PART_PORT, 0);
+  EXPECT_EQ(p->port_low(), static_cast<uint16_t>(70000));
+  urllist_terminate_urllist_item(p);
+  p = urllist_new_urllist_item("Dir", URL_PART_PATH, EXPLODE_NOCASE);
+  EXPECT_EQ(p->hash, urllist_hash("dir"));
+  EXPECT_EQ(p->nocase, 1);
+  urllist_terminate_urllist_item(p);
+  p = urllist_new_urllist_item("5b91f9d796555833", URL_PART_DOMAIN, EXPLODE_HASHED);
+  EXPECT_EQ(p->hash, URLLIST_HASH_STAR);
+  urllist_terminate_urllist_item(p);
+  p = urllist_new_urllist_nohashed_item("10.0.0.1", URL_PART_DOMAIN);
+  EXPECT_EQ(p->hash, 0u);
+  EXPECT_EQ(p->text(), "10.0.0.1");
+  urllist_terminate_urllist_item(p);
+}
+
+TEST(UrllistStore, HashedEntriesMatchPlainUrls) {
+  auto l = urllist_initialize(0);
+  std::string text =
+      urllist_hash2str(urllist_hash("http")) + "://" + urllist_hash2str(urllist_hash("h")) + "." +
+      urllist_hash2str(urllist_hash("test")) + "/" + urllist_hash2str(urllist_hash("p"));
+  ASSERT_EQ(urllist_add(l.get(), text.c_str(), "Uh", "D", nullptr, -1), 0);
+  EXPECT_EQ(look(l.get(), "http://h.test/p/q"), "D");
+  EXPECT_EQ(look(l.get(), "http://h.test/q"), "none");
+}
+
+TEST(UrllistStore, OffsetHelperAndRelease) {
+  auto url = urllist_explode_charset("http://a.b.test/x/y", nullptr, 0, 0, nullptr);
+  int first = 0, count = 0;
+  EXPECT_EQ(urllist_parent_url_path_offset_number(url.get(), &first, &count), 0);
+  EXPECT_EQ(first, 5);
+  EXPECT_EQ(count, 2);
+  auto host = urllist_explode_charset("http://a.test", nullptr, 0, 0, nullptr);
+  EXPECT_EQ(urllist_parent_url_path_offset_number(host.get(), &first, &count), 1);
+  urllist_terminate(nullptr);
+  auto l = urllist_with_charset_initialize(URLLIST_FLAG_SHARED, "UTF-8");
+  ASSERT_NE(l, nullptr);
+  ASSERT_NE(l->charset, nullptr);
+  EXPECT_EQ(urllist_add(l.get(), "h.test/a?b=1", "U", "D", nullptr, -1), 0);
+  EXPECT_EQ(urllist_add(l.get(), "10.0.0.0-10.0.0.9/x", "U", "D", nullptr, -1), 0);
+  urllist_terminate(std::move(l));
+  int marker = 0;
+  auto d = urllist_with_data_initialize(0, &marker);
+  EXPECT_EQ(d->extra_data, &marker);
+  EXPECT_EQ(urllist_add_data(d.get(), "h.test", "U", &marker, -1), 0);
+  EXPECT_EQ(look(d.get(), "http://h.test/"), "N");
+}
+
+}  // namespace
