@@ -512,7 +512,7 @@ TEST(QueryClone, CopiesEntriesWithTheirRankFlagsAndActions) {
   EXPECT_TRUE(empty_target.trees.empty());
 }
 
-TEST(QueryTree, IndexIsOrderedBySignedHashAndListsFollowCandidateOrder) {
+TEST(QueryTree, CandidateListsFollowRankThenInsertionOrder) {
   EXPECT_EQ(urllist_query_cmp(0x8000000000000000ULL, 1), -1);
   EXPECT_EQ(urllist_query_cmp(1, 0xffffffffffffffffULL), 1);
   EXPECT_EQ(urllist_query_cmp(5, 5), 0);
@@ -524,14 +524,19 @@ TEST(QueryTree, IndexIsOrderedBySignedHashAndListsFollowCandidateOrder) {
   urllist_query_item* three = node.add("h/p?c&a=1&d", 0, "4");
   const urllist_query_tree* tree = node.trees.tree(0);
   ASSERT_TRUE(tree);
-  EXPECT_EQ(tree->index.at(H("a=1")),
+  ASSERT_NE(tree->index.find(H("a=1")), nullptr);
+  EXPECT_EQ(*tree->index.find(H("a=1")),
             (std::vector<urllist_query_item*>{three, repeated, repeated, loose, one}));
-  int64_t previous = INT64_MIN;
-  for (const auto& [hash, list] : tree->index) {
-    EXPECT_GE(static_cast<int64_t>(hash), previous);
-    previous = static_cast<int64_t>(hash);
+  EXPECT_EQ(*tree->index.find(H("b")), std::vector<urllist_query_item*>{loose});
+  EXPECT_EQ(tree->index.find(H("a")), nullptr);
+  // a=1, b, c, d
+  EXPECT_EQ(tree->index.size(), 4u);
+  size_t visited = 0;
+  tree->index.for_each([&](urllist_hash_value, const std::vector<urllist_query_item*>& list) {
     EXPECT_FALSE(list.empty());
-  }
+    ++visited;
+  });
+  EXPECT_EQ(visited, 4u);
   ASSERT_EQ(tree->items.size(), 4u);
   EXPECT_EQ(tree->items[0].get(), one);
   EXPECT_EQ(tree->items[3].get(), three);
@@ -539,6 +544,29 @@ TEST(QueryTree, IndexIsOrderedBySignedHashAndListsFollowCandidateOrder) {
   urllist_terminate_query_trees(&node.trees);
   EXPECT_TRUE(node.trees.empty());
   EXPECT_EQ(node.lookup("h/p?a=1"), "none");
+}
+
+TEST(QueryTree, IndexFindsEveryKeyThroughGrowthAndCrowdedSlots) {
+  // Keys that differ only in their high bits, 0, and the extremes.
+  std::vector<urllist_hash_value> keys = {0, 1, 0x8000000000000000ULL, ~0ULL};
+  for (uint64_t i = 1; i <= 3000; ++i) keys.push_back(i << 40);
+  std::vector<urllist_query_item> items(keys.size());
+  urllist_query_index index;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    items[i].count = 1;
+    index.add(keys[i], &items[i]);
+  }
+  EXPECT_EQ(index.size(), keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const auto* list = index.find(keys[i]);
+    ASSERT_NE(list, nullptr) << i;
+    EXPECT_EQ(*list, std::vector<urllist_query_item*>{&items[i]});
+  }
+  EXPECT_EQ(index.find(2), nullptr);
+  EXPECT_EQ(index.find(3001ULL << 40), nullptr);
+  urllist_query_index none;
+  EXPECT_EQ(none.find(0), nullptr);
+  EXPECT_TRUE(none.empty());
 }
 
 }  // namespace
