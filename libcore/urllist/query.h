@@ -84,6 +84,7 @@ struct urllist_query_item {
     return {hashes.get() + count, count};
   }
 };
+static_assert(sizeof(urllist_query_item) == 32);
 
 // Orders two hashes by their signed value: -1, 0 or 1. (The list format's own order of
 // parameter hashes; the index below needs no order.)
