@@ -146,14 +146,11 @@ bool prepare(urllist_exploded_url* url, urllist_query_state* state, int case_mod
 }
 
 void build_multiset(urllist_query_state::multiset* set, std::span<const urllist_hash_value> full,
-                    std::span<const urllist_hash_value> name, int add_mode,
-                    std::vector<uint32_t>* scratch) {
+                    std::span<const urllist_hash_value> name, int add_mode) {
   std::vector<urllist_hash_value> values(full.begin(), full.end());
   if (!add_mode) values.insert(values.end(), name.begin(), name.end());
   std::sort(values.begin(), values.end());
   std::vector<uint8_t> marks(values.size(), 0);
-  // Every member is taken out at most once per candidate, so the scratch never grows later.
-  if (scratch->capacity() < values.size()) scratch->reserve(values.size());
   set->values = std::move(values);
   set->marks = std::move(marks);
   set->add_mode = add_mode;
@@ -176,6 +173,9 @@ bool candidate_matches(const urllist_query_item* item, urllist_query_state::mult
     }
     return true;
   }
+  // Every member is taken out at most once per candidate: with room for all of them, taking
+  // out cannot fail halfway (the reservation throws before any member is marked).
+  if (scratch->capacity() < values.size()) scratch->reserve(values.size());
   scratch->clear();
   bool ok = true;
   for (urllist_hash_value h : item->full_hashes()) {
@@ -239,7 +239,7 @@ const urllist_query_item* match(urllist_query_state* state, const urllist_query_
       if (list == nullptr) continue;
       by_name = true;
     }
-    if (set->add_mode != add_mode) build_multiset(set, full, name, add_mode, &state->scratch);
+    if (set->add_mode != add_mode) build_multiset(set, full, name, add_mode);
     found = check(h, *list);
     if (found == nullptr && !by_name && name[i] != full[i]) {
       if (const auto* by_name_list = find_list(tree, name[i]))
