@@ -226,6 +226,26 @@ TEST(QueryMatch, RepeatedParametersNeedAsManyUrlParameters) {
   EXPECT_EQ(back.lookup("h/p?a=1&a=1&a=1"), "C 4");
 }
 
+TEST(QueryMatch, ManyRepeatsOfOneParameterCountExactly) {
+  // 3000 times the same parameter in the entry; URLs with one fewer and with exactly as many.
+  // Every URL parameter leads to the same candidate list, holding the entry 3000 times.
+  auto repeat = [](const char* text, int n) {
+    std::string q = "h/p?";
+    for (int i = 0; i < n; ++i) q.append(i ? "&" : "").append(text);
+    return q;
+  };
+  Node node;
+  ASSERT_TRUE(node.add(repeat("a=1", 3000), 0, "1"));
+  EXPECT_EQ(node.lookup(repeat("a=1", 2999)), "none");
+  EXPECT_EQ(node.lookup(repeat("a=1", 3000)), "C 1");
+  EXPECT_EQ(node.lookup(repeat("a=1", 2999) + "&a=2"), "none");
+
+  Node names;
+  ASSERT_TRUE(names.add(repeat("a", 3000), 0, "2"));
+  EXPECT_EQ(names.lookup(repeat("a=7", 2999)), "none");
+  EXPECT_EQ(names.lookup(repeat("a=7", 2999) + "&a=8"), "C 2");
+}
+
 TEST(QueryMatch, MoreSpecificEntriesWinThenEarlierOnes) {
   // More parameters first, whatever the loading order.
   for (int order = 0; order < 2; ++order) {
