@@ -1,6 +1,7 @@
 #include "urllist/query.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -8,11 +9,14 @@
 // The query state cached on an exploded URL. Arrays hold the full hashes of the parameters in
 // [0, count) and their name hashes in [count, 2 * count).
 struct urllist_query_state {
-  // The URL's parameter multiset of one case mode: its hashes sorted, and a mark per member
-  // taken out while one candidate with repeated parameters is judged.
+  // The URL's parameter multiset of one case mode: its hashes sorted, and marks per member:
+  // kTaken while one candidate with repeated parameters is judged, kVisited (on the first
+  // member of a hash) once the candidate list of that hash was judged during this lookup.
   struct multiset {
+    static constexpr uint8_t kTaken = 1;
+    static constexpr uint8_t kVisited = 2;
     std::vector<urllist_hash_value> values;
-    std::vector<uint8_t> taken;
+    std::vector<uint8_t> marks;
     int add_mode = -1;  // -1: not built; else the add mode it was built for
   };
 
@@ -142,16 +146,13 @@ bool prepare(urllist_exploded_url* url, urllist_query_state* state, int case_mod
 }
 
 void build_multiset(urllist_query_state::multiset* set, std::span<const urllist_hash_value> full,
-                    std::span<const urllist_hash_value> name, int add_mode,
-                    std::vector<uint32_t>* scratch) {
+                    std::span<const urllist_hash_value> name, int add_mode) {
   std::vector<urllist_hash_value> values(full.begin(), full.end());
   if (!add_mode) values.insert(values.end(), name.begin(), name.end());
   std::sort(values.begin(), values.end());
-  std::vector<uint8_t> taken(values.size(), 0);
-  // Every member is taken out at most once per candidate, so the scratch never grows later.
-  if (scratch->capacity() < values.size()) scratch->reserve(values.size());
+  std::vector<uint8_t> marks(values.size(), 0);
   set->values = std::move(values);
-  set->taken = std::move(taken);
+  set->marks = std::move(marks);
   set->add_mode = add_mode;
 }
 
@@ -172,27 +173,29 @@ bool candidate_matches(const urllist_query_item* item, urllist_query_state::mult
     }
     return true;
   }
+  // Every member is taken out at most once per candidate: with room for all of them, taking
+  // out cannot fail halfway (the reservation throws before any member is marked).
+  if (scratch->capacity() < values.size()) scratch->reserve(values.size());
   scratch->clear();
   bool ok = true;
   for (urllist_hash_value h : item->full_hashes()) {
     size_t i =
         static_cast<size_t>(std::lower_bound(values.begin(), values.end(), h) - values.begin());
-    while (i < values.size() && values[i] == h && set->taken[i]) ++i;
+    while (i < values.size() && values[i] == h && (set->marks[i] & set->kTaken)) ++i;
     if (i == values.size() || values[i] != h) {
       ok = false;
       break;
     }
-    set->taken[i] = 1;
+    set->marks[i] |= set->kTaken;
     scratch->push_back(static_cast<uint32_t>(i));  // within the reserved capacity
   }
-  for (uint32_t i : *scratch) set->taken[i] = 0;
+  for (uint32_t i : *scratch) set->marks[i] &= static_cast<uint8_t>(~set->kTaken);
   return ok;
 }
 
 const std::vector<urllist_query_item*>* find_list(const urllist_query_tree* tree,
                                                   urllist_hash_value hash) {
-  auto it = tree->index.find(hash);
-  return it == tree->index.end() ? nullptr : &it->second;
+  return tree->index.find(hash);
 }
 
 const urllist_query_item* match(urllist_query_state* state, const urllist_query_tree* tree,
@@ -200,31 +203,53 @@ const urllist_query_item* match(urllist_query_state* state, const urllist_query_
   const auto full = state->full(case_mode);
   const auto name = state->name(case_mode);
   urllist_query_state::multiset* set = &state->sets[case_mode & 1];
-  auto check = [&](const std::vector<urllist_query_item*>& list) -> const urllist_query_item* {
-    for (const urllist_query_item* c : list) {
-      if (usable(c) && candidate_matches(c, set, &state->scratch)) return c;
-    }
-    return nullptr;
+  // A candidate's verdict depends on the URL alone, so a list judged once in this lookup is
+  // not judged again (a URL repeating a parameter, or many values of one name, would otherwise
+  // rescan the same lists), and an item standing twice in a row in a list is judged once.
+  bool visited_any = false;
+  auto first_visit = [&](urllist_hash_value h) {
+    const auto& v = set->values;
+    const size_t i = static_cast<size_t>(std::lower_bound(v.begin(), v.end(), h) - v.begin());
+    if (i == v.size() || v[i] != h) return true;  // a name hash in add mode: not a member
+    if (set->marks[i] & set->kVisited) return false;
+    set->marks[i] |= set->kVisited;
+    visited_any = true;
+    return true;
   };
-  for (uint32_t i = 0; i < state->count; ++i) {
+  auto check = [&](urllist_hash_value h, const std::vector<urllist_query_item*>& list) {
+    const urllist_query_item* previous = nullptr;
+    if (!first_visit(h)) return previous;
+    for (const urllist_query_item* c : list) {
+      if (c == previous) continue;
+      previous = c;
+      if (candidate_matches(c, set, &state->scratch) && usable(c)) return c;
+    }
+    return static_cast<const urllist_query_item*>(nullptr);
+  };
+  const urllist_query_item* found = nullptr;
+  for (uint32_t i = 0; i < state->count && found == nullptr; ++i) {
+    urllist_hash_value h = full[i];
     bool by_name = false;
-    const auto* list = find_list(tree, full[i]);
+    const auto* list = find_list(tree, h);
     if (list == nullptr) {
       // A parameter without "=" has equal hashes: its name list is the list just missed.
       if (name[i] == full[i]) continue;
-      list = find_list(tree, name[i]);
+      h = name[i];
+      list = find_list(tree, h);
       if (list == nullptr) continue;
       by_name = true;
     }
-    if (set->add_mode != add_mode) build_multiset(set, full, name, add_mode, &state->scratch);
-    if (const auto* found = check(*list)) return found;
-    if (!by_name && name[i] != full[i]) {
-      if (const auto* by_name_list = find_list(tree, name[i])) {
-        if (const auto* found = check(*by_name_list)) return found;
-      }
+    if (set->add_mode != add_mode) build_multiset(set, full, name, add_mode);
+    found = check(h, *list);
+    if (found == nullptr && !by_name && name[i] != full[i]) {
+      if (const auto* by_name_list = find_list(tree, name[i]))
+        found = check(name[i], *by_name_list);
     }
   }
-  return nullptr;
+  if (visited_any) {
+    for (uint8_t& m : set->marks) m &= static_cast<uint8_t>(~set->kVisited);
+  }
+  return found;
 }
 
 // Candidate order: more parameters first, then fewer parameters without a value.
@@ -283,16 +308,9 @@ urllist_query_item* insert_item(urllist_query_trees* trees,
   }
   urllist_query_item* raw = item.get();
   for (urllist_hash_value h : raw->full_hashes()) {
-    // Each step either completes or throws leaving the index as it was, so a list that
-    // cannot take the item simply lacks it.
+    // A list that cannot take the item for lack of memory simply lacks it.
     try {
-      auto it = tree->index.find(h);
-      if (it == tree->index.end()) {
-        tree->index.emplace(h, std::vector<urllist_query_item*>{raw});
-      } else {
-        auto& list = it->second;
-        list.insert(std::upper_bound(list.begin(), list.end(), raw, ranks_before), raw);
-      }
+      tree->index.add(h, raw);
     } catch (const std::bad_alloc&) {
     }
   }
@@ -303,6 +321,50 @@ urllist_query_item* insert_item(urllist_query_trees* trees,
 }
 
 }  // namespace
+
+size_t urllist_query_index::home(urllist_hash_value hash) const {
+  // Fibonacci hashing: list entries may carry any 64-bit value (a hashed entry's text that is
+  // no hash text gives 0 or a few bytes), so spread it before taking the top bits.
+  const int shift = 64 - std::countr_zero(slots_.size());
+  return shift >= 64 ? 0 : static_cast<size_t>((hash * 0x9e3779b97f4a7c15ULL) >> shift);
+}
+
+const urllist_query_index::list* urllist_query_index::find(urllist_hash_value hash) const {
+  if (slots_.empty()) return nullptr;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = home(hash);; i = (i + 1) & mask) {
+    const slot& s = slots_[i];
+    if (s.list == 0) return nullptr;
+    if (s.key == hash) return &lists_[s.list - 1];
+  }
+}
+
+void urllist_query_index::add(urllist_hash_value hash, urllist_query_item* item) {
+  if (const list* found = find(hash)) {
+    list& l = lists_[static_cast<size_t>(found - lists_.data())];
+    l.insert(std::upper_bound(l.begin(), l.end(), item, ranks_before), item);
+    return;
+  }
+  // A new list. Everything that can throw comes before the first change.
+  if (lists_.size() == lists_.capacity()) lists_.reserve(std::max<size_t>(4, 2 * lists_.size()));
+  if (2 * (lists_.size() + 1) > slots_.size()) {
+    std::vector<slot> grown(std::max<size_t>(8, 2 * slots_.size()), slot{0, 0});
+    std::vector<slot> old = std::exchange(slots_, std::move(grown));
+    const size_t mask = slots_.size() - 1;
+    for (const slot& s : old) {
+      if (s.list == 0) continue;
+      size_t i = home(s.key);
+      while (slots_[i].list != 0) i = (i + 1) & mask;
+      slots_[i] = s;
+    }
+  }
+  list fresh{item};
+  lists_.push_back(std::move(fresh));  // within the reserved capacity
+  const size_t mask = slots_.size() - 1;
+  size_t i = home(hash);
+  while (slots_[i].list != 0) i = (i + 1) & mask;
+  slots_[i] = slot{hash, static_cast<uint32_t>(lists_.size())};
+}
 
 int urllist_query_cmp(urllist_hash_value a, urllist_hash_value b) {
   const auto sa = static_cast<int64_t>(a);
