@@ -376,7 +376,7 @@ urllist_action* lookup_text_stores(urllist* list, const char* text, const char* 
     if (usable(a)) return a;
   }
   if (!(list->flags & URLLIST_FLAG_NO_DEFAULT) && usable(list->default_action.get())) {
-    if (diag != nullptr) *diag = "*";
+    if (diag != nullptr) diag->assign(1, '*');
     return list->default_action.get();
   }
   return nullptr;
