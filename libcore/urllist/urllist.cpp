@@ -298,6 +298,15 @@ bool avl_insert(urllist_item** slot, urllist_item* fresh, const node_key& k) {
   return false;
 }
 
+// A new node for the part, inserted into the sibling tree *slot. REQUIRES: no sibling matches.
+urllist_item* insert_new(urllist_item** slot, const urllist_url_part& part, int flags,
+                         urllist_hash_value hash) {
+  urllist_item* fresh = urllist_new_urllist_item(std::string_view(part.text, part.len), part.kind,
+                                                 flags);
+  avl_insert(slot, fresh, node_key{hash, part.kind, fresh->port_low()});
+  return fresh;
+}
+
 // The sibling of *slot that matches the part, created and inserted when absent.
 urllist_item* find_or_insert(urllist_item** slot, const urllist_url_part& part, int flags) {
   std::string_view text(part.text, part.len);
@@ -390,7 +399,10 @@ int add_to_tree(urllist* list, urllist_item* start, urllist_exploded_url* url, u
           (flags & EXPLODE_HASHED) ? node_hash_of(std::string_view(p.text, p.len), flags) : p.hash;
       node = urllist_index_find(list, parent, h, p.kind);
       if (node == nullptr) {
-        node = find_or_insert(slot, p, flags);
+        // The index holds every child here: a miss means the node is new. Room first, so
+        // that a node never stands in the tree without its index entry.
+        urllist_index_reserve(list);
+        node = insert_new(slot, p, flags, h);
         urllist_index_insert(list, parent, node);
       }
       continue;
@@ -415,7 +427,7 @@ urllist_item* urllist_index_find(const urllist* list, const urllist_item* parent
   }
 }
 
-void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_item* node) {
+void urllist_index_reserve(urllist* list) {
   auto& ix = list->index;
   if ((ix.count + 1) * 5 > ix.slots.size() * 4) {
     std::vector<urllist::child_index::slot> bigger(ix.slots.empty() ? 1024 : ix.slots.size() * 2);
@@ -428,6 +440,11 @@ void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_ite
     }
     ix.slots.swap(bigger);
   }
+}
+
+void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_item* node) {
+  urllist_index_reserve(list);
+  auto& ix = list->index;
   size_t mask = ix.slots.size() - 1;
   size_t i = index_mix(parent, node->hash, node->kind) & mask;
   while (ix.slots[i].node != nullptr) i = (i + 1) & mask;
