@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -18,6 +19,73 @@
 #include "util/rwl.h"
 
 // ---- Nodes ------------------------------------------------------------------------------------
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool node_pool_enabled = false;
+#else
+constexpr bool node_pool_enabled = true;
+#endif
+
+// Blocks of sizeof(urllist_item) bytes carved from 64 KB chunks; released blocks go to a free
+// list and are reused. Chunks are kept for the life of the process. Guarded by a mutex:
+// separate lists may be filled on separate threads.
+class node_pool {
+ public:
+  void* take() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (free_ != nullptr) {
+      void* p = free_;
+      free_ = *static_cast<void**>(p);
+      return p;
+    }
+    if (next_ == end_) {
+      chunks_.push_back(std::make_unique<block[]>(blocks_per_chunk));
+      next_ = chunks_.back().get();
+      end_ = next_ + blocks_per_chunk;
+    }
+    return next_++;
+  }
+  void give(void* p) noexcept {
+    std::lock_guard<std::mutex> hold(mutex_);
+    *static_cast<void**>(p) = free_;
+    free_ = p;
+  }
+
+ private:
+  struct alignas(alignof(urllist_item)) block {
+    unsigned char bytes[sizeof(urllist_item)];
+  };
+  static constexpr size_t blocks_per_chunk = 65536 / sizeof(block);
+  std::mutex mutex_;
+  void* free_ = nullptr;
+  block* next_ = nullptr;
+  block* end_ = nullptr;
+  std::vector<std::unique_ptr<block[]>> chunks_;
+};
+
+node_pool& the_node_pool() {
+  // Never destroyed: lists held in static objects may release their nodes during exit.
+  static node_pool* pool = new node_pool();
+  return *pool;
+}
+
+}  // namespace
+
+void* urllist_item::operator new(size_t size) {
+  if (!node_pool_enabled || size != sizeof(urllist_item)) return ::operator new(size);
+  return the_node_pool().take();
+}
+
+void urllist_item::operator delete(void* p) noexcept {
+  if (p == nullptr) return;
+  if (!node_pool_enabled) {
+    ::operator delete(p);
+    return;
+  }
+  the_node_pool().give(p);
+}
 
 urllist_item::~urllist_item() {
   // Nodes own their extra record; the subtrees are released by the iterative walk of
