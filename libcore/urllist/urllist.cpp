@@ -23,7 +23,13 @@
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool node_pool_enabled = false;
+constexpr bool node_pool_enabled = false;  // GCC with AddressSanitizer
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool node_pool_enabled = false;  // clang with AddressSanitizer
+#else
+constexpr bool node_pool_enabled = true;
+#endif
 #else
 constexpr bool node_pool_enabled = true;
 #endif
