@@ -75,6 +75,19 @@ TEST(Lookup, PortsAndPortRanges) {
   EXPECT_EQ(look(l.get(), "http://h.test/x"), "none");
 }
 
+TEST(Lookup, OverlappingPortRangesAreSearchedByLowBound) {
+  // Load order decides the tree: the wide range as root reaches 8600 ...
+  auto a = load("http://h.test:8000-9000/ U C 1\nhttp://h.test:8500/ U C 2\n");
+  EXPECT_EQ(look(a.get(), "http://h.test:8600/"), "C 1|http://h.test:8000-9000");
+  EXPECT_EQ(look(a.get(), "http://h.test:8500/"), "C 1|http://h.test:8000-9000");
+  // ... while with 8500 as root the search for 8600 goes right and misses the wide range,
+  // as the filtering service does.
+  auto b = load("http://h.test:8500/ U C 2\nhttp://h.test:8000-9000/ U C 1\n");
+  EXPECT_EQ(look(b.get(), "http://h.test:8600/"), "none");
+  EXPECT_EQ(look(b.get(), "http://h.test:8500/"), "C 2|http://h.test:8500");
+  EXPECT_EQ(look(b.get(), "http://h.test:8100/"), "C 1|http://h.test:8000-9000");
+}
+
 TEST(Lookup, WildcardLabelMatchesExactlyOneLabel) {
   auto l = load("*.h.test U C 1\n");
   EXPECT_EQ(look(l.get(), "http://w.h.test"), "C 1|*.h.test");
