@@ -16,7 +16,7 @@
 // keywords, extensions, regular expressions and digests to their stores, "N" lines to the
 // default action and "T" lines to the policy-event table.
 //
-// Node layout (64 bytes, one cache line):
+// Node layout (64 bytes, one cache line, allocated from a pool without per-block overhead):
 //
 //   hash 8 | left 8 | right 8 | child 8 | wildcard 8 | action 8 | extra 8 | kind balance flags 4
 //
@@ -91,6 +91,11 @@ struct urllist_item {
   // Releases the node's own data only (extra, query trees, action reference); the subtrees
   // are released by urllist_terminate_urllist_item.
   ~urllist_item();
+
+  // Nodes come from a process-wide pool of 64-byte blocks (no allocator header per node);
+  // sanitizer builds use the plain heap so that misuse of a released node is caught.
+  static void* operator new(size_t size);
+  static void operator delete(void* p) noexcept;
 
   bool is_port() const { return kind == URL_PART_PORT; }
   // Case-insensitive child: first path segment of case-insensitive entries below a host or
@@ -186,6 +191,18 @@ struct urllist {
   void* add_action_callback_data = nullptr;
   void* extra_data = nullptr;  // the creator's; never used by the engine
   std::unique_ptr<urllist_charset> charset;
+  // Index of the second-level domain nodes below the main root (the children of top-level
+  // labels, sibling trees of hundreds of thousands of nodes in big lists): (parent, hash,
+  // kind) -> node, open addressing. It finds exactly the node the sibling-tree search finds,
+  // with one or two cache misses instead of about twenty. Filled on insertion.
+  struct child_index {
+    struct slot {
+      const urllist_item* parent = nullptr;
+      urllist_item* node = nullptr;
+    };
+    std::vector<slot> slots;  // size a power of two, or empty
+    size_t count = 0;
+  } index;
 
   bool shared() const { return (flags & URLLIST_FLAG_SHARED) != 0; }
 };
