@@ -10,6 +10,27 @@
 #include "urllist/urllist_node.h"
 
 namespace {
+void dump_buffer(const std::string& buf, FILE* out);
+}
+
+urllist_dump_entry* urllist_dump_push(urllist_dump_state& state, const urllist_item* node) {
+  state.stack.push_back({node, state.buffer.size()});
+  return &state.stack.back();
+}
+
+const urllist_item* urllist_dump_pop(urllist_dump_state& state) {
+  if (state.stack.empty()) return nullptr;
+  urllist_dump_entry e = state.stack.back();
+  state.stack.pop_back();
+  state.buffer.resize(e.length);
+  return e.node;
+}
+
+void urllist_dump_dump_buffer(const urllist_dump_state& state) {
+  dump_buffer(state.buffer, state.out);
+}
+
+namespace {
 
 // Prints the buffer as a URL: the domain labels were appended last label first, each
 // followed by ".", and are printed back in reading order.
@@ -56,7 +77,11 @@ void dump_action_line(const std::string& buf, const char* type, const urllist_ac
   fprintf(out, " %s %s\n", type, text);
 }
 
-void dump_node(const urllist_item* node, std::string& buf, FILE* out) {
+}  // namespace
+
+void urllist_dump_node(urllist_dump_state& state, const urllist_item* node) {
+  std::string& buf = state.buffer;
+  FILE* out = state.out;
   if (node->kind > URL_PART_QUERY) return;
   static const char* const formats[] = {"%s://", "%s.", ":%s", "/%s", "?%s"};
   if (node->is_port()) {
@@ -86,27 +111,19 @@ void dump_node(const urllist_item* node, std::string& buf, FILE* out) {
   }
 }
 
-}  // namespace
-
 void urllist_dump(const urllist* list, FILE* out) {
   if (list == nullptr || list->root.child == nullptr) return;
-  struct entry {
-    const urllist_item* node;
-    size_t length;  // buffer length to restore before visiting the node
-  };
-  std::string buf;
-  std::vector<entry> stack;
-  stack.push_back({list->root.child, 0});
-  while (!stack.empty()) {
-    entry e = stack.back();
-    stack.pop_back();
-    buf.resize(e.length);
-    const urllist_item* n = e.node;
-    if (n->right) stack.push_back({n->right, e.length});
-    if (n->left) stack.push_back({n->left, e.length});
-    dump_node(n, buf, out);
-    size_t after = buf.size();
-    if (n->child) stack.push_back({n->child, after});
-    if (n->nocase_child()) stack.push_back({n->nocase_child(), after});
+  urllist_dump_state state;
+  state.out = out;
+  urllist_dump_push(state, list->root.child);
+  while (!state.stack.empty()) {
+    const urllist_item* n = urllist_dump_pop(state);
+    // Siblings remember the length from before this node, so they replace its part.
+    if (n->right) urllist_dump_push(state, n->right);
+    if (n->left) urllist_dump_push(state, n->left);
+    urllist_dump_node(state, n);
+    // Children remember the length after this node's part, so they extend it.
+    if (n->child) urllist_dump_push(state, n->child);
+    if (n->nocase_child()) urllist_dump_push(state, n->nocase_child());
   }
 }
