@@ -539,3 +539,7 @@ int catmapping_lib_custom_dump_mapping(const custommappingobj* obj, FILE* stream
 void catmapping_lib_terminate_custommappingobj(std::unique_ptr<custommappingobj> obj) {
   obj.reset();
 }
+
+void catmapping_lib_free_cascademapping(catmapping_cascade* cascade) {
+  std::unique_ptr<catmapping_cascade> owned(cascade);
+}

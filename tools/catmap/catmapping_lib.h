@@ -216,6 +216,10 @@ void catmapping_lib_srccats(const catmapping_rules& rules, category_set& srccats
 // Makes a cascade of the rules: fills its source set and flat table.
 std::unique_ptr<catmapping_cascade> catmapping_lib_make_cascade(catmapping_rules rules);
 
+// Releases a cascade made by catmapping_lib_make_cascade. Null is accepted. Cascades held by
+// a mapping object go with the object; this is for a caller that took one out of its holder.
+void catmapping_lib_free_cascademapping(catmapping_cascade* cascade);
+
 // Builds the cascade for destination `version` and stores it in the object. The caller holds
 // obj->lock exclusively. Returns the stored cascade, or null with the error text set.
 const catmapping_cascade* catmapping_lib_create_cascademappings_dynamic(catmappingobj* obj,

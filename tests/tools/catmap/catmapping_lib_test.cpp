@@ -402,3 +402,18 @@ TEST_F(CatmappingLibTest, ThreadsShareTheCascadesOfOneObject) {
 }
 
 }  // namespace
+
+TEST(CatmappingCascade, MadeFromRulesAnswersEachSourceAndIsReleasedByItsFreeFunction) {
+  catmapping_rules rules{{10, 20}, {70000, 5}};
+  catmapping_cascade* c = catmapping_lib_make_cascade(rules).release();
+  ASSERT_NE(c, nullptr);
+  int dst = 0;
+  EXPECT_TRUE(c->find(10, &dst));
+  EXPECT_EQ(dst, 20);
+  EXPECT_TRUE(c->find(70000, &dst));  // beyond the flat table
+  EXPECT_EQ(dst, 5);
+  EXPECT_FALSE(c->find(11, &dst));
+  EXPECT_EQ(c->srccats.to_string(), "10,70000");
+  catmapping_lib_free_cascademapping(c);  // the sanitizer build reports a leak otherwise
+  catmapping_lib_free_cascademapping(nullptr);
+}
