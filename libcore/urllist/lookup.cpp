@@ -45,7 +45,8 @@ constexpr int max_alternatives = 32;
 // One walk of the URL tree (Algorithms of the lookup: steps 2 to 8 after the start is known).
 class tree_walk {
  public:
-  tree_walk(urllist_exploded_url* url, bool want_diag) : url_(url), want_diag_(want_diag) {
+  tree_walk(const urllist* list, urllist_exploded_url* url, bool want_diag)
+      : list_(list), url_(url), want_diag_(want_diag) {
     if (want_diag_) diag_.reserve(url->part_count + 2);
   }
 
@@ -66,7 +67,8 @@ class tree_walk {
     match_query(node);
     remember(node->wildcard, part);
     remember(node->nocase_child(), part);
-    search(node->child, part);
+    from_root_ = node == &list_->root;
+    search(node, node->child, part);
   }
 
   urllist_action* action() const { return current_; }
@@ -200,7 +202,8 @@ class tree_walk {
 
   // Steps 4 to 7 as a small state machine: search part p in the sibling tree `tree`, take an
   // alternative, or judge a match of node n with part p.
-  void search(const urllist_item* tree, uint32_t p) {
+  // `parent` is the node whose child tree `tree` is (null for an alternative's tree).
+  void search(const urllist_item* parent, const urllist_item* tree, uint32_t p) {
     enum class step { search, alternative, match };
     step s = step::search;
     const urllist_item* n = nullptr;
@@ -215,7 +218,12 @@ class tree_walk {
             s = step::alternative;
             break;
           }
-          n = find(tree, part);
+          if (from_root_ && parent != nullptr && p == URLLIST_INDEXED_PART &&
+              part.kind == URL_PART_DOMAIN) {
+            n = urllist_index_find(list_, parent, part.hash, part.kind);
+          } else {
+            n = find(tree, part);
+          }
           star = false;
           s = n != nullptr ? step::match : step::alternative;
           break;
@@ -236,6 +244,7 @@ class tree_walk {
             s = step::match;
           } else {
             tree = a.node;
+            parent = nullptr;
             s = step::search;
           }
           break;
@@ -274,6 +283,7 @@ class tree_walk {
             s = step::alternative;
           } else {
             tree = n->child;
+            parent = n;
             p = p + 1;
             s = step::search;
           }
@@ -283,8 +293,10 @@ class tree_walk {
     }
   }
 
+  const urllist* list_;
   urllist_exploded_url* url_;
   bool want_diag_;
+  bool from_root_ = false;
   std::vector<diag_pair> diag_;
   alternative alts_[max_alternatives];
   int nalt_ = 0;
@@ -301,7 +313,7 @@ urllist_action* urllist_url_lookup(urllist* list, const urllist_item* start,
                                    std::string* diag) {
   if (list == nullptr || url == nullptr || url->part_count == 0) return nullptr;
   try {
-    tree_walk walk(url, diag != nullptr);
+    tree_walk walk(list, url, diag != nullptr);
     if (start != nullptr) {
       if (first_part == nullptr) return nullptr;
       walk.run(start, static_cast<uint32_t>(first_part - url->parts), false, nullptr);
@@ -376,7 +388,7 @@ urllist_action* lookup_text_stores(urllist* list, const char* text, const char* 
     if (usable(a)) return a;
   }
   if (!(list->flags & URLLIST_FLAG_NO_DEFAULT) && usable(list->default_action.get())) {
-    if (diag != nullptr) *diag = "*";
+    if (diag != nullptr) diag->assign(1, '*');
     return list->default_action.get();
   }
   return nullptr;

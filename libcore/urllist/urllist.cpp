@@ -317,6 +317,14 @@ urllist_item* find_or_insert(urllist_item** slot, const urllist_url_part& part, 
   return fresh;
 }
 
+size_t index_mix(const urllist_item* parent, urllist_hash_value hash, uint8_t kind) {
+  uint64_t x = hash ^ (reinterpret_cast<uintptr_t>(parent) * 0x9E3779B97F4A7C15ull) ^ kind;
+  x ^= x >> 29;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 32;
+  return static_cast<size_t>(x);
+}
+
 enum attach_mode { ATTACH_MERGE, ATTACH_KEEP, ATTACH_REPLACE };
 
 void attach_action(urllist_action_ref& slot, const urllist_action_ref& action, attach_mode mode) {
@@ -375,11 +383,59 @@ int add_to_tree(urllist* list, urllist_item* start, urllist_exploded_url* url, u
     if ((flags & EXPLODE_NOCASE) && p.kind == URL_PART_PATH && node->kind != URL_PART_PATH) {
       slot = &urllist_item_get_extra(node).nocase_child;
     }
+    if (start == &list->root && i == URLLIST_INDEXED_PART && p.kind == URL_PART_DOMAIN &&
+        slot == &node->child) {
+      urllist_item* parent = node;
+      urllist_hash_value h =
+          (flags & EXPLODE_HASHED) ? node_hash_of(std::string_view(p.text, p.len), flags) : p.hash;
+      node = urllist_index_find(list, parent, h, p.kind);
+      if (node == nullptr) {
+        node = find_or_insert(slot, p, flags);
+        urllist_index_insert(list, parent, node);
+      }
+      continue;
+    }
     node = find_or_insert(slot, p, flags);
   }
   attach_action(node->action, action, mode);
   return 0;
 }
+
+}  // namespace
+
+urllist_item* urllist_index_find(const urllist* list, const urllist_item* parent,
+                                 urllist_hash_value hash, uint8_t kind) {
+  const auto& slots = list->index.slots;
+  if (slots.empty()) return nullptr;
+  size_t mask = slots.size() - 1;
+  for (size_t i = index_mix(parent, hash, kind) & mask;; i = (i + 1) & mask) {
+    const urllist::child_index::slot& s = slots[i];
+    if (s.node == nullptr) return nullptr;
+    if (s.parent == parent && s.node->hash == hash && s.node->kind == kind) return s.node;
+  }
+}
+
+void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_item* node) {
+  auto& ix = list->index;
+  if ((ix.count + 1) * 5 > ix.slots.size() * 4) {
+    std::vector<urllist::child_index::slot> bigger(ix.slots.empty() ? 1024 : ix.slots.size() * 2);
+    size_t mask = bigger.size() - 1;
+    for (const auto& s : ix.slots) {
+      if (s.node == nullptr) continue;
+      size_t i = index_mix(s.parent, s.node->hash, s.node->kind) & mask;
+      while (bigger[i].node != nullptr) i = (i + 1) & mask;
+      bigger[i] = s;
+    }
+    ix.slots.swap(bigger);
+  }
+  size_t mask = ix.slots.size() - 1;
+  size_t i = index_mix(parent, node->hash, node->kind) & mask;
+  while (ix.slots[i].node != nullptr) i = (i + 1) & mask;
+  ix.slots[i] = {parent, node};
+  ix.count++;
+}
+
+namespace {
 
 // ---- Locking ---------------------------------------------------------------------------------
 

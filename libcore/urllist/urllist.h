@@ -186,6 +186,18 @@ struct urllist {
   void* add_action_callback_data = nullptr;
   void* extra_data = nullptr;  // the creator's; never used by the engine
   std::unique_ptr<urllist_charset> charset;
+  // Index of the second-level domain nodes below the main root (the children of top-level
+  // labels, sibling trees of hundreds of thousands of nodes in big lists): (parent, hash,
+  // kind) -> node, open addressing. It finds exactly the node the sibling-tree search finds,
+  // with one or two cache misses instead of about twenty. Filled on insertion.
+  struct child_index {
+    struct slot {
+      const urllist_item* parent = nullptr;
+      urllist_item* node = nullptr;
+    };
+    std::vector<slot> slots;  // size a power of two, or empty
+    size_t count = 0;
+  } index;
 
   bool shared() const { return (flags & URLLIST_FLAG_SHARED) != 0; }
 };

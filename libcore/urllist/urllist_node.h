@@ -20,3 +20,14 @@ struct urllist_item_extra {
 
 // The extra record of `node`, made when absent. Throws std::bad_alloc.
 urllist_item_extra& urllist_item_get_extra(urllist_item* node);
+
+// Part index of the domain labels that the child index holds (the label below the top-level
+// label, in a walk from the main root: scheme 0, top-level label 1).
+inline constexpr uint32_t URLLIST_INDEXED_PART = 2;
+
+// The indexed child of `parent` with this hash and kind, or null.
+urllist_item* urllist_index_find(const urllist* list, const urllist_item* parent,
+                                 urllist_hash_value hash, uint8_t kind);
+
+// Records `node` as a child of `parent`. Throws std::bad_alloc (the index is then unchanged).
+void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_item* node);
