@@ -1,12 +1,13 @@
 // Loads fuzzed list text into a URL list and looks fuzzed URLs up in it.
 //
-// Input: byte 0 picks the list type (0..5, or 9, which reads as a full list); byte 1 seeds the
+// Input: byte 0 picks the list type (low 7 bits modulo 7: 0..5, or 9, which reads as a full
+// list) and, with its top bit, a shared list (read/write lock); byte 1 seeds the
 // sizes of the chunks the text is fed in (so lines are cut at every possible place between
 // two calls of urllist_add_buffer). The rest, up to the first "\n@@\n", is the list text; after
 // that marker come URLs, one per line (at most 64). Every URL, and the first field of each of
 // the first 64 list lines, is exploded and looked up plainly and diagnostically; both must
-// agree on whether and what matched. The list is finally dumped, the dump loaded into a
-// second list and dumped again.
+// agree on whether and what matched; the URL-tree-only, category and string lookups run too.
+// The list is finally dumped, the dump loaded into a second list and dumped again.
 //
 // Everything a lookup fills (lazy caches of the exploded URL) and everything the list holds
 // must be released by the destructors: leaks show up under LeakSanitizer.
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +70,11 @@ void look_up(urllist* list, std::string_view url) {
   // A second plain lookup of the same exploded URL (its lazy caches now filled) agrees.
   urllist_action* again = nullptr;
   check(urllist_lookup_data(list, x.get(), &again) == r1 && again == plain);
+  urllist_lookup_diag_urlonly(list, x.get(), &again, &diag);
+  urllist_lookup_category(list, x.get(), &cats);
+  std::optional<std::string> lowered;
+  std::string text(url.substr(0, url.find('\0')));
+  urllist_lookup_string_diag(list, text.c_str(), &lowered, &again, &diag);
 }
 
 std::string dump_text(const urllist* list) {
@@ -88,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool quiet = (cvlog_set_silent(true), true);
   (void)quiet;
   if (size < 2) return 0;
-  int type = kListTypes[data[0] % 7];
+  int type = kListTypes[(data[0] & 0x7f) % 7];
+  uint32_t flags = (data[0] & 0x80) ? URLLIST_FLAG_SHARED : 0;
   uint8_t seed = data[1];
   std::string_view rest(reinterpret_cast<const char*>(data) + 2, size - 2);
   size_t mark = rest.find("\n@@\n");
@@ -96,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view urls =
       mark == std::string_view::npos ? std::string_view() : rest.substr(mark + 4);
 
-  urllist_ptr list = urllist_initialize(0);
+  urllist_ptr list = urllist_initialize(flags);
   check(list != nullptr);
   feed(list.get(), text, seed, type);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -18,6 +19,79 @@
 #include "util/rwl.h"
 
 // ---- Nodes ------------------------------------------------------------------------------------
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool node_pool_enabled = false;  // GCC with AddressSanitizer
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool node_pool_enabled = false;  // clang with AddressSanitizer
+#else
+constexpr bool node_pool_enabled = true;
+#endif
+#else
+constexpr bool node_pool_enabled = true;
+#endif
+
+// Blocks of sizeof(urllist_item) bytes carved from 64 KB chunks; released blocks go to a free
+// list and are reused. Chunks are kept for the life of the process. Guarded by a mutex:
+// separate lists may be filled on separate threads.
+class node_pool {
+ public:
+  void* take() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (free_ != nullptr) {
+      void* p = free_;
+      free_ = *static_cast<void**>(p);
+      return p;
+    }
+    if (next_ == end_) {
+      chunks_.push_back(std::make_unique<block[]>(blocks_per_chunk));
+      next_ = chunks_.back().get();
+      end_ = next_ + blocks_per_chunk;
+    }
+    return next_++;
+  }
+  void give(void* p) noexcept {
+    std::lock_guard<std::mutex> hold(mutex_);
+    *static_cast<void**>(p) = free_;
+    free_ = p;
+  }
+
+ private:
+  struct alignas(alignof(urllist_item)) block {
+    unsigned char bytes[sizeof(urllist_item)];
+  };
+  static constexpr size_t blocks_per_chunk = 65536 / sizeof(block);
+  std::mutex mutex_;
+  void* free_ = nullptr;
+  block* next_ = nullptr;
+  block* end_ = nullptr;
+  std::vector<std::unique_ptr<block[]>> chunks_;
+};
+
+node_pool& the_node_pool() {
+  // Never destroyed: lists held in static objects may release their nodes during exit.
+  static node_pool* pool = new node_pool();
+  return *pool;
+}
+
+}  // namespace
+
+void* urllist_item::operator new(size_t size) {
+  if (!node_pool_enabled || size != sizeof(urllist_item)) return ::operator new(size);
+  return the_node_pool().take();
+}
+
+void urllist_item::operator delete(void* p) noexcept {
+  if (p == nullptr) return;
+  if (!node_pool_enabled) {
+    ::operator delete(p);
+    return;
+  }
+  the_node_pool().give(p);
+}
 
 urllist_item::~urllist_item() {
   // Nodes own their extra record; the subtrees are released by the iterative walk of
@@ -298,6 +372,15 @@ bool avl_insert(urllist_item** slot, urllist_item* fresh, const node_key& k) {
   return false;
 }
 
+// A new node for the part, inserted into the sibling tree *slot. REQUIRES: no sibling matches.
+urllist_item* insert_new(urllist_item** slot, const urllist_url_part& part, int flags,
+                         urllist_hash_value hash) {
+  urllist_item* fresh = urllist_new_urllist_item(std::string_view(part.text, part.len), part.kind,
+                                                 flags);
+  avl_insert(slot, fresh, node_key{hash, part.kind, fresh->port_low()});
+  return fresh;
+}
+
 // The sibling of *slot that matches the part, created and inserted when absent.
 urllist_item* find_or_insert(urllist_item** slot, const urllist_url_part& part, int flags) {
   std::string_view text(part.text, part.len);
@@ -390,7 +473,10 @@ int add_to_tree(urllist* list, urllist_item* start, urllist_exploded_url* url, u
           (flags & EXPLODE_HASHED) ? node_hash_of(std::string_view(p.text, p.len), flags) : p.hash;
       node = urllist_index_find(list, parent, h, p.kind);
       if (node == nullptr) {
-        node = find_or_insert(slot, p, flags);
+        // The index holds every child here: a miss means the node is new. Room first, so
+        // that a node never stands in the tree without its index entry.
+        urllist_index_reserve(list);
+        node = insert_new(slot, p, flags, h);
         urllist_index_insert(list, parent, node);
       }
       continue;
@@ -415,7 +501,7 @@ urllist_item* urllist_index_find(const urllist* list, const urllist_item* parent
   }
 }
 
-void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_item* node) {
+void urllist_index_reserve(urllist* list) {
   auto& ix = list->index;
   if ((ix.count + 1) * 5 > ix.slots.size() * 4) {
     std::vector<urllist::child_index::slot> bigger(ix.slots.empty() ? 1024 : ix.slots.size() * 2);
@@ -428,6 +514,11 @@ void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_ite
     }
     ix.slots.swap(bigger);
   }
+}
+
+void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_item* node) {
+  urllist_index_reserve(list);
+  auto& ix = list->index;
   size_t mask = ix.slots.size() - 1;
   size_t i = index_mix(parent, node->hash, node->kind) & mask;
   while (ix.slots[i].node != nullptr) i = (i + 1) & mask;

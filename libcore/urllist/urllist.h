@@ -16,7 +16,7 @@
 // keywords, extensions, regular expressions and digests to their stores, "N" lines to the
 // default action and "T" lines to the policy-event table.
 //
-// Node layout (64 bytes, one cache line):
+// Node layout (64 bytes, one cache line, allocated from a pool without per-block overhead):
 //
 //   hash 8 | left 8 | right 8 | child 8 | wildcard 8 | action 8 | extra 8 | kind balance flags 4
 //
@@ -91,6 +91,11 @@ struct urllist_item {
   // Releases the node's own data only (extra, query trees, action reference); the subtrees
   // are released by urllist_terminate_urllist_item.
   ~urllist_item();
+
+  // Nodes come from a process-wide pool of 64-byte blocks (no allocator header per node);
+  // sanitizer builds use the plain heap so that misuse of a released node is caught.
+  static void* operator new(size_t size);
+  static void operator delete(void* p) noexcept;
 
   bool is_port() const { return kind == URL_PART_PORT; }
   // Case-insensitive child: first path segment of case-insensitive entries below a host or

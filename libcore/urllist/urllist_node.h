@@ -29,5 +29,8 @@ inline constexpr uint32_t URLLIST_INDEXED_PART = 2;
 urllist_item* urllist_index_find(const urllist* list, const urllist_item* parent,
                                  urllist_hash_value hash, uint8_t kind);
 
+// Makes room for one more entry. Throws std::bad_alloc (the index is then unchanged).
+void urllist_index_reserve(urllist* list);
+
 // Records `node` as a child of `parent`. Throws std::bad_alloc (the index is then unchanged).
 void urllist_index_insert(urllist* list, const urllist_item* parent, urllist_item* node);

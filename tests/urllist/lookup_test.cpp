@@ -8,6 +8,7 @@
 #include "urllist/urllist.h"
 #include "util/category_set.h"
 #include "util/cvlog.h"
+#include "util/rwl.h"
 
 namespace {
 
@@ -72,6 +73,19 @@ TEST(Lookup, PortsAndPortRanges) {
   EXPECT_EQ(look(l.get(), "http://h.test:7999/x"), "none");
   EXPECT_EQ(look(l.get(), "http://h.test:81/q"), "C 2|http://h.test:81");
   EXPECT_EQ(look(l.get(), "http://h.test/x"), "none");
+}
+
+TEST(Lookup, OverlappingPortRangesAreSearchedByLowBound) {
+  // Load order decides the tree: the wide range as root reaches 8600 ...
+  auto a = load("http://h.test:8000-9000/ U C 1\nhttp://h.test:8500/ U C 2\n");
+  EXPECT_EQ(look(a.get(), "http://h.test:8600/"), "C 1|http://h.test:8000-9000");
+  EXPECT_EQ(look(a.get(), "http://h.test:8500/"), "C 1|http://h.test:8000-9000");
+  // ... while with 8500 as root the search for 8600 goes right and misses the wide range,
+  // as the filtering service does.
+  auto b = load("http://h.test:8500/ U C 2\nhttp://h.test:8000-9000/ U C 1\n");
+  EXPECT_EQ(look(b.get(), "http://h.test:8600/"), "none");
+  EXPECT_EQ(look(b.get(), "http://h.test:8500/"), "C 2|http://h.test:8500");
+  EXPECT_EQ(look(b.get(), "http://h.test:8100/"), "C 1|http://h.test:8000-9000");
 }
 
 TEST(Lookup, WildcardLabelMatchesExactlyOneLabel) {
@@ -146,6 +160,28 @@ TEST(Lookup, RangeKeepsMoreSpecificEntriesWhateverTheOrder) {
   EXPECT_EQ(look(b.get(), "http://10.0.0.5/a"), "C 2|10.0.0.5/a");
   auto c = load("10.0.0.0-10.0.0.255 U C 1\n10.0.0.5/a U C 2\n");
   EXPECT_EQ(look(c.get(), "http://10.0.0.5/b"), "C 1|10.0.0.5");
+}
+
+TEST(Lookup, Ipv6RangesAndAddresses) {
+  auto l = load("[2001:db8::1-2001:db8::ff] U C 1\nhttp://[2001:db8::5]/x U C 2\n");
+  EXPECT_EQ(look(l.get(), "http://[2001:db8::10]/"), "C 1|[2001:db8::1-2001:db8::ff]");
+  EXPECT_EQ(look(l.get(), "http://[2001:db8::5]/x/y"), "C 2|http://[2001:db8::5]/x");
+  EXPECT_EQ(look(l.get(), "http://[2001:db8::5]/z"), "C 1|[2001:db8::1-2001:db8::ff]");
+  EXPECT_EQ(look(l.get(), "http://[2001:db8::100]/"), "none");
+}
+
+TEST(Lookup, SharedListAddsReleaseTheLockOnEveryPath) {
+  auto l = urllist_initialize(URLLIST_FLAG_SHARED);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(urllist_add(l.get(), "h.test", "U", "Z", nullptr, -1), -9);
+  EXPECT_EQ(urllist_add(l.get(), "h.test", "X", "D", nullptr, -1), -6);
+  EXPECT_EQ(urllist_add_category_string(l.get(), "h.test", "bad"), -2);
+  testing::internal::GetCapturedStderr();
+  // Each of these would wait forever on a lock left taken.
+  EXPECT_EQ(urllist_add(l.get(), "h.test", "U", "C", "1", -1), 0);
+  EXPECT_EQ(look(l.get(), "http://h.test/"), "C 1|h.test");
+  EXPECT_EQ(rwl_writetrylock(l->lock.get()), 0);
+  EXPECT_EQ(rwl_writeunlock(l->lock.get()), 0);
 }
 
 TEST(Lookup, DefaultActionAndNoDefaultFlag) {
