@@ -155,8 +155,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t space = line.find(' ');
     bool port = host != std::string_view::npos &&
                 line.substr(0, space).find(':', host + 3) != std::string_view::npos;
-    reloadable = !port && line.find(" Uh L ") == std::string_view::npos &&
-                 line.find(" Uch L ") == std::string_view::npos;
+    // Only the verdict and category actions are checked: other text forms do not all parse
+    // back ("L 0x3" above, "H " with an empty argument).
+    size_t type = line.find(" Uh ");
+    if (type == std::string_view::npos) type = line.find(" Uch ");
+    char act = type == std::string_view::npos ? 0 : line[line.find(' ', type + 1) + 1];
+    reloadable = !port && (act == 'D' || act == 'A' || act == 'C');
     pos = end + 1;
   }
   if (reloadable) check(!redumped.empty());
