@@ -61,11 +61,18 @@ struct urllist_regexp_chain {
 // text is the pattern as it is ("/ab/" gives "ab", "/a/" stays "/a/").
 std::string urllist_regexp_pattern(const char* text);
 
+// True when the pattern stacks repetitions so deeply ("a+++++++++++++++++", "a{1000}{1000}")
+// that compiling it would take hundreds of megabytes or more: a run of repetition operators
+// directly after one another whose allowed counts multiply to more than 65536 (each "*", "+",
+// "?" counting 2, an interval its largest count + 1). Single repetitions and repetitions of
+// groups ("(a{100}){100}") compile cheaply and are left to the compiler.
+bool urllist_regexp_too_costly(const char* pattern);
+
 // Compiles the pattern of `text` (lower-cased byte by byte in the process locale when
 // `flags` is non-zero) and appends the entry, holding its own reference to `action`, at the
 // tail of the chain. Returns 0 stored; -2 memory exhausted (also regcomp's REG_ESPACE);
-// -5 any other compile error or a null text. On failure the chain is unchanged.
-// REQUIRES: action non-null.
+// -5 any other compile error, a pattern urllist_regexp_too_costly refuses, or a null text. On
+// failure the chain is unchanged. REQUIRES: action non-null.
 int urllist_add_regexp(urllist_regexp_chain& chain, const char* text,
                        const urllist_action_ref& action, int32_t flags);
 

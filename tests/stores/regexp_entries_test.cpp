@@ -142,3 +142,23 @@ TEST(RegexpEntries, ReleasingTheChainDropsEveryReference) {
   }
   EXPECT_EQ(a->refcount, 1);
 }
+
+TEST(RegexpEntries, StackedRepetitionsThatWouldExhaustMemoryAreRefused) {
+  // Each stacked level multiplies what the compiler builds: these stay cheap...
+  for (const char* ok :
+       {"a+", "a++++++++", "a{32767}", "(a{100}){100}", "((a{30}){30}){30}", "a{255}{255}",
+        "[+*?{}]++++", "\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+",
+        "a+b+c+d+e+f+g+h+i+j+k+l+m+n+o+p+q+r+", "x{2,}{3}"}) {
+    EXPECT_FALSE(urllist_regexp_too_costly(ok)) << ok;
+  }
+  // ...these would take from hundreds of megabytes to all the memory there is.
+  for (const char* bad : {"a+++++++++++++++++", "a{1000}{1000}", "a*?+*?+*?+*?+*?+*?+",
+                          "[]+]{300}{300}", "b{0,65535}+"}) {
+    EXPECT_TRUE(urllist_regexp_too_costly(bad)) << bad;
+  }
+  urllist_regexp_chain chain;
+  EXPECT_EQ(urllist_add_regexp(chain, "/a++++++++++++++++++++++/", make_action(), 0), -5);
+  EXPECT_EQ(chain.count, 0u);
+  EXPECT_EQ(urllist_add_regexp(chain, "/a++/", make_action(), 0), 0);
+  EXPECT_EQ(chain.count, 1u);
+}
