@@ -235,6 +235,11 @@ urllist_action_ref urllist_action_share(std::unique_ptr<urllist_action> action);
 // REQUIRES: data non-null.
 int32_t urllist_action_parse_action(const char* word, const char* argument, void** data);
 
+// Parses the argument of a category action ("12,45") into *out, which is emptied first: the
+// same numbers the category action parsed from `arg` would hold. Returns false when `arg` is
+// null or holds no number (the action would be a bad argument). REQUIRES: out non-null.
+bool urllist_action_parse_category_list(const char* arg, category_set* out);
+
 // Releases the data of kinds 3 to 8 (for kind 6 the whole chain) and sets the data word to
 // null; nothing for kinds 0, 1, 2 and 9. Does not release the record. Null is accepted.
 void urllist_action_data_free(urllist_action* action);
