@@ -60,7 +60,10 @@ class node_pool {
   }
 
  private:
-  struct alignas(alignof(urllist_item)) block {
+  // Aligned to the cache line: a 64-byte node at the 16-byte alignment of a plain heap chunk
+  // straddles two lines, so every step of a sibling-tree descent (hash at the start, kind at
+  // the end) would touch two.
+  struct alignas(64) block {
     unsigned char bytes[sizeof(urllist_item)];
   };
   static constexpr size_t blocks_per_chunk = 65536 / sizeof(block);
