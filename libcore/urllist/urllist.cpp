@@ -1,8 +1,10 @@
 #include "urllist/urllist.h"
 
 #include <strings.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -34,9 +36,14 @@ constexpr bool node_pool_enabled = true;
 constexpr bool node_pool_enabled = true;
 #endif
 
-// Blocks of sizeof(urllist_item) bytes carved from 64 KB chunks; released blocks go to a free
-// list and are reused. Chunks are kept for the life of the process. Guarded by a mutex:
-// separate lists may be filled on separate threads.
+// Blocks of sizeof(urllist_item) bytes carved from chunks; released blocks go to a free list
+// and are reused. Chunks are kept for the life of the process. Guarded by a mutex: separate
+// lists may be filled on separate threads.
+//
+// The first chunks are 64 KB, so that small lists stay small. Past 2 MB of nodes the chunks
+// are 2 MB blocks on 2 MB boundaries that the kernel is asked to back with huge pages: a
+// lookup or insertion in a big list hops between nodes spread over hundreds of megabytes,
+// and with 4 KB pages nearly every hop also misses the TLB.
 class node_pool {
  public:
   void* take() {
@@ -46,11 +53,7 @@ class node_pool {
       free_ = *static_cast<void**>(p);
       return p;
     }
-    if (next_ == end_) {
-      chunks_.push_back(std::make_unique<block[]>(blocks_per_chunk));
-      next_ = chunks_.back().get();
-      end_ = next_ + blocks_per_chunk;
-    }
+    if (next_ == end_) grow();
     return next_++;
   }
   void give(void* p) noexcept {
@@ -66,12 +69,30 @@ class node_pool {
   struct alignas(64) block {
     unsigned char bytes[sizeof(urllist_item)];
   };
-  static constexpr size_t blocks_per_chunk = 65536 / sizeof(block);
+  static constexpr size_t small_chunk = 65536;
+  static constexpr size_t huge_chunk = size_t{2} << 20;
+  static constexpr size_t small_chunks = huge_chunk / small_chunk;
+
+  void grow() {
+    chunks_.reserve(chunks_.size() + 1);  // may throw; nothing allocated yet
+    bool huge = chunks_.size() >= small_chunks;
+    size_t bytes = huge ? huge_chunk : small_chunk;
+    // Raw memory for the life of the process (the pool is never destroyed).
+    void* p = std::aligned_alloc(huge ? huge_chunk : alignof(block), bytes);
+    if (p == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    if (huge) madvise(p, bytes, MADV_HUGEPAGE);  // advice only: failure changes nothing
+#endif
+    chunks_.push_back(p);
+    next_ = static_cast<block*>(p);
+    end_ = next_ + bytes / sizeof(block);
+  }
+
   std::mutex mutex_;
   void* free_ = nullptr;
   block* next_ = nullptr;
   block* end_ = nullptr;
-  std::vector<std::unique_ptr<block[]>> chunks_;
+  std::vector<void*> chunks_;
 };
 
 node_pool& the_node_pool() {
