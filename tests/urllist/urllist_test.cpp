@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "stores/iplist.h"
+#include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "util/category_set.h"
 
@@ -372,4 +373,33 @@ TEST(UrllistStore, EqualCategoryActionsShareOneRecordUnlessACallbackWatches) {
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_NE(seen[0], seen[1]);
   EXPECT_EQ(seen[0]->refcount, 1);
+}
+
+TEST(UrllistStore, BigListKeepsEveryAnswerWhileSharingCategoryActions) {
+  // Enough nodes to move the node pool past its small chunks and the shared-action table
+  // through several growths (2,000 distinct sets).
+  constexpr int kHosts = 60000;
+  auto l = urllist_initialize(0);
+  std::string text;
+  for (int i = 0; i < kHosts; ++i) {
+    text += "h" + std::to_string(i) + ".d" + std::to_string(i % 7) + ".test U C " +
+            std::to_string(1 + i % 2000) + "," + std::to_string(3000 + i % 3) + "\n";
+  }
+  std::string pending;
+  ASSERT_EQ(urllist_add_buffer(l.get(), text, &pending, 0), 0);
+  EXPECT_TRUE(pending.empty());
+  EXPECT_EQ(l->stats.entries, static_cast<uint32_t>(kHosts));
+  for (int i = 0; i < kHosts; i += 97) {
+    std::string url = "http://h" + std::to_string(i) + ".d" + std::to_string(i % 7) + ".test/";
+    int a = 1 + i % 2000;
+    int b = 3000 + i % 3;
+    EXPECT_EQ(look(l.get(), url.c_str()), "C " + std::to_string(a) + "," + std::to_string(b))
+        << url;
+  }
+  EXPECT_EQ(look(l.get(), "http://h1.d2.test/"), "none");  // h1 lives under d1
+  // i and i + 6000 have the same numbers (6000 is a multiple of 2000 and of 3).
+  EXPECT_EQ(found_action(l.get(), "http://h5.d5.test/"),
+            found_action(l.get(), "http://h6005.d6.test/"));
+  EXPECT_NE(found_action(l.get(), "http://h5.d5.test/"),
+            found_action(l.get(), "http://h6.d6.test/"));
 }
