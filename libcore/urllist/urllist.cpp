@@ -1102,17 +1102,25 @@ urllist_action_ref interned_category_action(urllist* list, int64_t expiry) {
   auto& t = list->interned;
   const category_set& key = t.scratch;
   const uint64_t h = category_key_hash(key, expiry);
-  if (!t.slots.empty()) {
+  const uint32_t size_class = std::min<uint32_t>(key.count(), 4) - 1;
+  auto& sc = t.classes[size_class];
+  const bool probe = sc.probes < sc.sample || sc.hits * 10 >= sc.probes;
+  if (probe && !t.slots.empty()) {
     size_t mask = t.slots.size() - 1;
     for (size_t i = h & mask; t.slots[i].action != nullptr; i = (i + 1) & mask) {
       // The stored hash spares the three dependent cache misses (record, set, numbers) of
       // comparing with every record met along the probe sequence.
       const auto& slot = t.slots[i];
       if (slot.hash == h && same_category_action(slot.action, key, expiry)) {
+        if (sc.probes < sc.sample) {
+          sc.probes++;
+          sc.hits++;
+        }
         return urllist_action_ref(slot.action);
       }
     }
   }
+  if (sc.probes < sc.sample) sc.probes++;
   // A new record. The set is filled number by number, as parsing fills it, so that it is
   // exactly what an unshared entry would hold (room included).
   urllist_action_ref action;
@@ -1121,6 +1129,7 @@ urllist_action_ref interned_category_action(urllist* list, int64_t expiry) {
     set->add_all(key);
     action = urllist_action_share(urllist_action_new(URLLIST_ACTION_CATEGORY, nullptr, expiry));
     urllist_action_set_raw_data(action.get(), set.release());  // owned by the record now
+    if (!probe) return action;
     if ((t.count + 1) * 4 > t.slots.size() * 3) {
       std::vector<urllist::category_intern::slot> bigger(t.slots.empty() ? 1024
                                                                          : t.slots.size() * 2);

@@ -218,6 +218,16 @@ struct urllist {
     std::vector<slot> slots;  // size a power of two, or empty
     size_t count = 0;
     category_set scratch;  // the parsed numbers of the line being added
+    // Sharing pays only where sets repeat. Lists where sets of some size rarely repeat (many
+    // distinct three-number sets, say) would pay a table probe, a table slot and cache misses
+    // per entry for nothing, so each size class (1, 2, 3, more numbers) is sampled over its
+    // first `sample` entries: when fewer than 1 in 10 found a shared record, that class is
+    // no longer shared (its records are built as before; the answers are the same).
+    struct size_class {
+      static constexpr uint32_t sample = 65536;
+      uint32_t probes = 0;
+      uint32_t hits = 0;
+    } classes[4];
   } interned;
   category_set explode_markers;  // markers of the entry being exploded (urllist_add_url)
 

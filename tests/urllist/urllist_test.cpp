@@ -403,3 +403,25 @@ TEST(UrllistStore, BigListKeepsEveryAnswerWhileSharingCategoryActions) {
   EXPECT_NE(found_action(l.get(), "http://h5.d5.test/"),
             found_action(l.get(), "http://h6.d6.test/"));
 }
+
+TEST(UrllistStore, SetsThatNeverRepeatStopBeingSharedWithoutChangingAnswers) {
+  // 70,000 distinct three-number sets: past the sample of that size class nothing was found
+  // shared, so later three-number sets get records of their own; one-number sets still share.
+  auto l = urllist_initialize(0);
+  std::string text;
+  for (int i = 0; i < 70000; ++i) {
+    text += "t" + std::to_string(i) + ".test U C " + std::to_string(1 + i / 1000) + "," +
+            std::to_string(100 + i % 1000) + ",5000\n";
+  }
+  text += "late1.test U C 1,100,5000\nlate2.test U C 1,100,5000\n";
+  text += "one1.test U C 9\none2.test U C 9\n";
+  std::string pending;
+  ASSERT_EQ(urllist_add_buffer(l.get(), text, &pending, 0), 0);
+  EXPECT_EQ(look(l.get(), "http://t0.test/"), "C 1,100,5000");
+  EXPECT_EQ(look(l.get(), "http://t69999.test/"), "C 70,1099,5000");
+  EXPECT_EQ(look(l.get(), "http://late1.test/"), "C 1,100,5000");
+  EXPECT_EQ(look(l.get(), "http://late2.test/"), "C 1,100,5000");
+  EXPECT_NE(found_action(l.get(), "http://late1.test/"),
+            found_action(l.get(), "http://late2.test/"));
+  EXPECT_EQ(found_action(l.get(), "http://one1.test/"), found_action(l.get(), "http://one2.test/"));
+}
