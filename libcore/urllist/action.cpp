@@ -50,25 +50,8 @@ const T* from_word(const urllist_action* a, int32_t kind) {
 // ---- Parsing by kind ----------------------------------------------------------------------
 
 std::unique_ptr<category_set> parse_categories(const char* arg) {
-  if (!arg) return nullptr;
   auto set = std::make_unique<category_set>();
-  bool any = false;
-  const char* p = arg;
-  while (*p) {
-    if (*p == ',') {  // empty item
-      ++p;
-      continue;
-    }
-    char* end = nullptr;
-    const long v = std::strtol(p, &end, 10);
-    if (end == p) break;  // the item does not begin with a number
-    set->add(static_cast<uint32_t>(v));
-    any = true;
-    p = end;
-    if (*p != ',') break;
-    ++p;
-  }
-  if (!any) return nullptr;
+  if (!urllist_action_parse_category_list(arg, set.get())) return nullptr;
   return set;
 }
 
@@ -542,6 +525,28 @@ void urllist_action_data_free(urllist_action* action) {
 }
 
 // ---- Public operations --------------------------------------------------------------------
+
+bool urllist_action_parse_category_list(const char* arg, category_set* out) {
+  out->clear();
+  if (!arg) return false;
+  bool any = false;
+  const char* p = arg;
+  while (*p) {
+    if (*p == ',') {  // empty item
+      ++p;
+      continue;
+    }
+    char* end = nullptr;
+    const long v = std::strtol(p, &end, 10);
+    if (end == p) break;  // the item does not begin with a number
+    out->add(static_cast<uint32_t>(v));
+    any = true;
+    p = end;
+    if (*p != ',') break;
+    ++p;
+  }
+  return any;
+}
 
 int32_t urllist_action_parse_action(const char* word, const char* argument, void** data) {
   *data = nullptr;

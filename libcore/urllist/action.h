@@ -9,10 +9,11 @@
 // text form, and owns the record and its data.
 //
 // Sharing. One record is shared by every store slot that points to it (one entry that expands
-// to several IP subnets, a node copied for a more specific IP entry). The count is intrusive:
-// a slot is one 8-byte pointer (urllist_action_ref) and the record is 24 bytes (a 32-byte
-// heap chunk with glibc), 40 bytes per stored entry in all. std::shared_ptr would make every
-// slot 16 bytes and put a 16-byte control block (vtable pointer, use and weak counts) before
+// to several IP subnets, a node copied for a more specific IP entry, and the entries of one
+// list whose category actions have equal numbers and expiry: see urllist::interned). The count is
+// intrusive: a slot is one 8-byte pointer (urllist_action_ref) and the record is 24 bytes (a
+// 32-byte heap chunk with glibc), 40 bytes per stored entry in all. std::shared_ptr would make
+// every slot 16 bytes and put a 16-byte control block (vtable pointer, use and weak counts) before
 // the record, a 48-byte chunk: 64 bytes per entry, 24 MB more on a list of a million lines,
 // for weak references and atomic counts that nothing here needs. (bench_action measures 40
 // bytes per deny entry; a category entry adds its set, 80 bytes with room for 10 numbers.)
@@ -234,6 +235,11 @@ urllist_action_ref urllist_action_share(std::unique_ptr<urllist_action> action);
 // argument with more than 64 tokens (the first 64 are kept) and a Q addition without value.
 // REQUIRES: data non-null.
 int32_t urllist_action_parse_action(const char* word, const char* argument, void** data);
+
+// Parses the argument of a category action ("12,45") into *out, which is emptied first: the
+// same numbers the category action parsed from `arg` would hold. Returns false when `arg` is
+// null or holds no number (the action would be a bad argument). REQUIRES: out non-null.
+bool urllist_action_parse_category_list(const char* arg, category_set* out);
 
 // Releases the data of kinds 3 to 8 (for kind 6 the whole chain) and sets the data word to
 // null; nothing for kinds 0, 1, 2 and 9. Does not release the record. Null is accepted.

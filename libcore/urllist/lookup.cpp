@@ -66,7 +66,7 @@ class tree_walk {
     }
     match_query(node);
     remember(node->wildcard, part);
-    remember(node->nocase_child(), part);
+    remember(urllist_item_nocase_child(node), part);
     from_root_ = node == &list_->root;
     search(node, node->child, part);
   }
@@ -144,7 +144,7 @@ class tree_walk {
   }
 
   void match_query(const urllist_item* node) {
-    if (url_->query_part == nullptr || !node->has_queries()) return;
+    if (url_->query_part == nullptr || !urllist_item_has_queries(node)) return;
     int mode = 0;
     const urllist_query_item* q = urllist_query_lookup_node(url_, node->extra->queries, &mode);
     if (q == nullptr) return;
@@ -235,7 +235,7 @@ class tree_walk {
           p = a.part;
           if (has_successor(p)) {
             remember(a.node->wildcard, p + 1);
-            remember(a.node->nocase_child(), p + 1);
+            remember(urllist_item_nocase_child(a.node), p + 1);
           }
           // A "*" node stands for one part of its own kind (a "*" label matches no port).
           if (a.node->hash == URLLIST_HASH_STAR && a.node->kind == url_->parts[p].kind) {
@@ -272,9 +272,10 @@ class tree_walk {
           bool succ = has_successor(p);
           if (succ) {
             remember(n->wildcard, p + 1);
-            remember(n->nocase_child(), p + 1);
+            remember(urllist_item_nocase_child(n), p + 1);
           }
-          bool any_child = n->child != nullptr || n->wildcard != nullptr || n->nocase_child();
+          bool any_child =
+              n->child != nullptr || n->wildcard != nullptr || urllist_item_nocase_child(n);
           if (!any_child) {
             if (nalt_ == 0 || current_ != nullptr) return;
             s = step::alternative;
@@ -322,8 +323,9 @@ urllist_action* urllist_url_lookup(urllist* list, const urllist_item* start,
       return a;
     }
     const urllist_item& root = list->root;
-    if (root.child == nullptr && root.wildcard == nullptr && root.nocase_child() == nullptr &&
-        list->schemes.empty() && !list->default_iplist) {
+    if (root.child == nullptr && root.wildcard == nullptr &&
+        urllist_item_nocase_child(&root) == nullptr && list->schemes.empty() &&
+        !list->default_iplist) {
       return nullptr;
     }
     cvnet_ipaddr ip{};

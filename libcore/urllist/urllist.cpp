@@ -1,8 +1,10 @@
 #include "urllist/urllist.h"
 
 #include <strings.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -34,9 +36,14 @@ constexpr bool node_pool_enabled = true;
 constexpr bool node_pool_enabled = true;
 #endif
 
-// Blocks of sizeof(urllist_item) bytes carved from 64 KB chunks; released blocks go to a free
-// list and are reused. Chunks are kept for the life of the process. Guarded by a mutex:
-// separate lists may be filled on separate threads.
+// Blocks of sizeof(urllist_item) bytes carved from chunks; released blocks go to a free list
+// and are reused. Chunks are kept for the life of the process. Guarded by a mutex: separate
+// lists may be filled on separate threads.
+//
+// The first chunks are 64 KB, so that small lists stay small. Past 2 MB of nodes the chunks
+// are 2 MB blocks on 2 MB boundaries that the kernel is asked to back with huge pages: a
+// lookup or insertion in a big list hops between nodes spread over hundreds of megabytes,
+// and with 4 KB pages nearly every hop also misses the TLB.
 class node_pool {
  public:
   void* take() {
@@ -46,11 +53,7 @@ class node_pool {
       free_ = *static_cast<void**>(p);
       return p;
     }
-    if (next_ == end_) {
-      chunks_.push_back(std::make_unique<block[]>(blocks_per_chunk));
-      next_ = chunks_.back().get();
-      end_ = next_ + blocks_per_chunk;
-    }
+    if (next_ == end_) grow();
     return next_++;
   }
   void give(void* p) noexcept {
@@ -60,15 +63,36 @@ class node_pool {
   }
 
  private:
-  struct alignas(alignof(urllist_item)) block {
+  // Aligned to the cache line: a 64-byte node at the 16-byte alignment of a plain heap chunk
+  // straddles two lines, so every step of a sibling-tree descent (hash at the start, kind at
+  // the end) would touch two.
+  struct alignas(64) block {
     unsigned char bytes[sizeof(urllist_item)];
   };
-  static constexpr size_t blocks_per_chunk = 65536 / sizeof(block);
+  static constexpr size_t small_chunk = 65536;
+  static constexpr size_t huge_chunk = size_t{2} << 20;
+  static constexpr size_t small_chunks = huge_chunk / small_chunk;
+
+  void grow() {
+    chunks_.reserve(chunks_.size() + 1);  // may throw; nothing allocated yet
+    bool huge = chunks_.size() >= small_chunks;
+    size_t bytes = huge ? huge_chunk : small_chunk;
+    // Raw memory for the life of the process (the pool is never destroyed).
+    void* p = std::aligned_alloc(huge ? huge_chunk : alignof(block), bytes);
+    if (p == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    if (huge) madvise(p, bytes, MADV_HUGEPAGE);  // advice only: failure changes nothing
+#endif
+    chunks_.push_back(p);
+    next_ = static_cast<block*>(p);
+    end_ = next_ + bytes / sizeof(block);
+  }
+
   std::mutex mutex_;
   void* free_ = nullptr;
   block* next_ = nullptr;
   block* end_ = nullptr;
-  std::vector<std::unique_ptr<block[]>> chunks_;
+  std::vector<void*> chunks_;
 };
 
 node_pool& the_node_pool() {
@@ -375,8 +399,8 @@ bool avl_insert(urllist_item** slot, urllist_item* fresh, const node_key& k) {
 // A new node for the part, inserted into the sibling tree *slot. REQUIRES: no sibling matches.
 urllist_item* insert_new(urllist_item** slot, const urllist_url_part& part, int flags,
                          urllist_hash_value hash) {
-  urllist_item* fresh = urllist_new_urllist_item(std::string_view(part.text, part.len), part.kind,
-                                                 flags);
+  urllist_item* fresh =
+      urllist_new_urllist_item(std::string_view(part.text, part.len), part.kind, flags);
   avl_insert(slot, fresh, node_key{hash, part.kind, fresh->port_low()});
   return fresh;
 }
@@ -569,6 +593,8 @@ urllist::~urllist() {
     urllist_terminate_urllist_item(h);
   }
   ip_hosts.clear();
+  for (const auto& s : interned.slots) urllist_action_drop(s.action);  // accepts null
+  interned.slots.clear();
   if (lock) rwl_destroy(lock.get());
 }
 
@@ -866,7 +892,9 @@ int urllist_add_url(urllist* list, const char* text, char kind_letter, int flags
                     const urllist_action_ref& action) {
   int idx = url_kind_index(kind_letter);
   list->stats.url_attempts[idx]++;
-  category_set scratch;
+  // The list's own set: a fresh one would cost an allocation per entry.
+  category_set& scratch = list->explode_markers;
+  scratch.clear();
   urllist_exploded_url_ptr url =
       urllist_explode_charset(text, &scratch, 0, flags, list->charset.get());
   if (!url) return scratch.contains(CATEGORY_INVALID_URL) ? -3 : -2;
@@ -1023,12 +1051,11 @@ int store_entry(urllist* list, const char* text, const char* type, const urllist
   }
 }
 
-int add_built(urllist* list, const char* text, const char* type,
-              std::unique_ptr<urllist_action> record) {
+int add_shared(urllist* list, const char* text, const char* type,
+               const urllist_action_ref& action) {
   list->stats.lines++;
   if (text == nullptr) return -1;
   try {
-    urllist_action_ref action = urllist_action_share(std::move(record));
     bool dropped = false;
     int rc = store_entry(list, text, type, action, &dropped);
     if (rc != 0 || dropped) return rc;
@@ -1040,6 +1067,99 @@ int add_built(urllist* list, const char* text, const char* type,
   } catch (const std::bad_alloc&) {
     return -2;
   }
+}
+
+int add_built(urllist* list, const char* text, const char* type,
+              std::unique_ptr<urllist_action> record) {
+  urllist_action_ref action;
+  try {
+    action = urllist_action_share(std::move(record));
+  } catch (const std::bad_alloc&) {
+    return -2;
+  }
+  return add_shared(list, text, type, action);
+}
+
+// ---- Shared category actions ---------------------------------------------------------------
+
+uint64_t category_key_hash(const category_set& set, int64_t expiry) {
+  uint64_t h = static_cast<uint64_t>(expiry) * 0x9E3779B97F4A7C15ull ^ set.count();
+  for (uint32_t n : set.items()) {
+    h = (h ^ n) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 31;
+  }
+  return h;
+}
+
+bool same_category_action(const urllist_action* a, const category_set& set, int64_t expiry) {
+  const category_set* c = urllist_action_categories(a);
+  return a->expiry == expiry && c != nullptr && *c == set;
+}
+
+// The shared category action for the numbers in list->interned.scratch and `expiry`, made on
+// first use. Empty only when memory runs out.
+urllist_action_ref interned_category_action(urllist* list, int64_t expiry) {
+  auto& t = list->interned;
+  const category_set& key = t.scratch;
+  const uint64_t h = category_key_hash(key, expiry);
+  const uint32_t size_class = std::min<uint32_t>(key.count(), 4) - 1;
+  auto& sc = t.classes[size_class];
+  const bool probe = sc.probes < sc.sample || sc.hits * 10 >= sc.probes;
+  if (probe && !t.slots.empty()) {
+    size_t mask = t.slots.size() - 1;
+    for (size_t i = h & mask; t.slots[i].action != nullptr; i = (i + 1) & mask) {
+      // The stored hash spares the three dependent cache misses (record, set, numbers) of
+      // comparing with every record met along the probe sequence.
+      const auto& slot = t.slots[i];
+      if (slot.hash == h && same_category_action(slot.action, key, expiry)) {
+        if (sc.probes < sc.sample) {
+          sc.probes++;
+          sc.hits++;
+        }
+        return urllist_action_ref(slot.action);
+      }
+    }
+  }
+  if (sc.probes < sc.sample) sc.probes++;
+  // A new record. The set is filled number by number, as parsing fills it, so that it is
+  // exactly what an unshared entry would hold (room included).
+  urllist_action_ref action;
+  try {
+    auto set = std::make_unique<category_set>();
+    set->add_all(key);
+    action = urllist_action_share(urllist_action_new(URLLIST_ACTION_CATEGORY, nullptr, expiry));
+    urllist_action_set_raw_data(action.get(), set.release());  // owned by the record now
+    if (!probe) return action;
+    if ((t.count + 1) * 4 > t.slots.size() * 3) {
+      std::vector<urllist::category_intern::slot> bigger(t.slots.empty() ? 1024
+                                                                         : t.slots.size() * 2);
+      size_t mask = bigger.size() - 1;
+      for (const auto& s : t.slots) {
+        if (s.action == nullptr) continue;
+        size_t i = s.hash & mask;
+        while (bigger[i].action != nullptr) i = (i + 1) & mask;
+        bigger[i] = s;
+      }
+      t.slots.swap(bigger);
+    }
+  } catch (const std::bad_alloc&) {
+    return action;  // stored unshared (or, when even the record failed, not at all)
+  }
+  size_t mask = t.slots.size() - 1;
+  size_t i = h & mask;
+  while (t.slots[i].action != nullptr) i = (i + 1) & mask;
+  urllist_action_hold(action.get());  // the table's reference
+  t.slots[i] = {h, action.get()};
+  t.count++;
+  return action;
+}
+
+// True when the entry's category action may be shared: a category action word, numbers that
+// parse (left in list->interned.scratch), and no add-action callback to see distinct records.
+bool can_share_category(urllist* list, const char* action_word, const char* argument) {
+  if (list->add_action_callback != nullptr) return false;
+  if (action_word[0] != 'C' && action_word[0] != 'c') return false;
+  return urllist_action_parse_category_list(argument, &list->interned.scratch);
 }
 
 }  // namespace
@@ -1063,6 +1183,16 @@ int urllist_add(urllist* list, const char* text, const char* type, const char* a
                 const char* argument, int64_t expiry) {
   if (list == nullptr || text == nullptr || action_word == nullptr) return -1;
   write_guard guard(list);
+  if (can_share_category(list, action_word, argument)) {
+    urllist_action_ref action = interned_category_action(list, expiry);
+    if (!action) {
+      list->stats.lines++;
+      return -2;
+    }
+    int rc = add_shared(list, text, type, action);
+    if (rc != 0) cvlog_send(4, "urllist_add: failed to add url '%s'\n", text);
+    return rc;
+  }
   int32_t kind = 0;
   std::unique_ptr<urllist_action> record;
   try {
@@ -1103,6 +1233,11 @@ int urllist_add_category(urllist* list, const char* text, const char* type,
 int urllist_add_category_string(urllist* list, const char* text, const char* categories) {
   if (list == nullptr || text == nullptr) return -1;
   write_guard guard(list);
+  if (can_share_category(list, "C", categories)) {
+    urllist_action_ref action = interned_category_action(list, -1);
+    if (!action) return -2;
+    return add_shared(list, text, nullptr, action);
+  }
   int32_t kind = 0;
   std::unique_ptr<urllist_action> record;
   try {

@@ -203,6 +203,33 @@ struct urllist {
     std::vector<slot> slots;  // size a power of two, or empty
     size_t count = 0;
   } index;
+  // Category actions shared by the entries of this list: entries whose category action has
+  // the same numbers and expiry point at one record instead of a record and a set each (a
+  // 24-byte record, the set object and its room for 10 numbers: about 112 bytes per entry).
+  // Category actions are never changed once parsed (only regexp actions merge), so sharing
+  // is invisible to lookups, dumps and actions. Not used while an add-action callback is set:
+  // that callback may keep per-entry state keyed by the action it receives. Open addressing
+  // on a hash of (numbers, expiry); each slot holds one reference.
+  struct category_intern {
+    struct slot {
+      uint64_t hash = 0;
+      urllist_action* action = nullptr;
+    };
+    std::vector<slot> slots;  // size a power of two, or empty
+    size_t count = 0;
+    category_set scratch;  // the parsed numbers of the line being added
+    // Sharing pays only where sets repeat. Lists where sets of some size rarely repeat (many
+    // distinct three-number sets, say) would pay a table probe, a table slot and cache misses
+    // per entry for nothing, so each size class (1, 2, 3, more numbers) is sampled over its
+    // first `sample` entries: when fewer than 1 in 10 found a shared record, that class is
+    // no longer shared (its records are built as before; the answers are the same).
+    struct size_class {
+      static constexpr uint32_t sample = 65536;
+      uint32_t probes = 0;
+      uint32_t hits = 0;
+    } classes[4];
+  } interned;
+  category_set explode_markers;  // markers of the entry being exploded (urllist_add_url)
 
   bool shared() const { return (flags & URLLIST_FLAG_SHARED) != 0; }
 };

@@ -18,6 +18,16 @@ struct urllist_item_extra {
   std::string text;  // port text, or the host text of an IP host node
 };
 
+// Inline forms of urllist_item::nocase_child() and has_queries() for the lookup, which asks
+// them at nearly every node it reaches; the members are out of line because urllist.h cannot
+// see this record.
+inline urllist_item* urllist_item_nocase_child(const urllist_item* node) {
+  return node->extra != nullptr ? node->extra->nocase_child : nullptr;
+}
+inline bool urllist_item_has_queries(const urllist_item* node) {
+  return node->extra != nullptr && !node->extra->queries.empty();
+}
+
 // The extra record of `node`, made when absent. Throws std::bad_alloc.
 urllist_item_extra& urllist_item_get_extra(urllist_item* node);
 

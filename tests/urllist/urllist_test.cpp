@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "stores/iplist.h"
+#include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "util/category_set.h"
 
@@ -238,6 +239,8 @@ TEST(UrllistStore, CloneCopiesSubtreeAndTakesReferences) {
   ASSERT_EQ(urllist_add(l.get(), "h.test/a/b", "U", "C", "1", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "h.test/a?q=1", "U", "C", "2", -1), 0);
   const urllist_item* star = l->root.wildcard;
+  // The list's table of shared category actions holds references of its own: count from here.
+  const int32_t held = star->child->child->wildcard->child->child->action->refcount;
   urllist_item* copy = nullptr;
   ASSERT_EQ(urllist_clone_urllist_item(star, &copy), 0);
   ASSERT_NE(copy, nullptr);
@@ -248,9 +251,9 @@ TEST(UrllistStore, CloneCopiesSubtreeAndTakesReferences) {
   EXPECT_TRUE(ca->has_queries());
   ASSERT_TRUE(a->child->action);
   EXPECT_EQ(a->child->action.get(), ca->child->action.get());
-  EXPECT_EQ(a->child->action->refcount, 2);
+  EXPECT_EQ(a->child->action->refcount, held + 1);
   urllist_terminate_urllist_item(copy);
-  EXPECT_EQ(a->child->action->refcount, 1);
+  EXPECT_EQ(a->child->action->refcount, held);
   urllist_item* none = reinterpret_cast<urllist_item*>(1);
   EXPECT_EQ(urllist_clone_urllist_item(nullptr, &none), 0);
   EXPECT_EQ(none, nullptr);
@@ -316,3 +319,109 @@ TEST(UrllistStore, OffsetHelperAndRelease) {
 }
 
 }  // namespace
+
+namespace {
+
+urllist_action* found_action(urllist* l, const char* u) {
+  auto url = urllist_explode_charset(u, nullptr, 0, 0, nullptr);
+  urllist_action* a = nullptr;
+  if (!url || urllist_lookup_data(l, url.get(), &a) != 0) return nullptr;
+  return a;
+}
+
+int keep_action(void* user, urllist_action* action) {
+  static_cast<std::vector<urllist_action*>*>(user)->push_back(action);
+  return 0;
+}
+
+}  // namespace
+
+TEST(UrllistStore, EqualCategoryActionsShareOneRecordUnlessACallbackWatches) {
+  auto l = urllist_initialize(0);
+  ASSERT_EQ(urllist_add(l.get(), "a.test", "U", "C", "12,45", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "b.test", "U", "c", "45,12", -1), 0);  // same set, other order
+  ASSERT_EQ(urllist_add_category_string(l.get(), "http://c.test/", "12,45"), 0);
+  ASSERT_EQ(urllist_add(l.get(), "d.test", "U", "C", "12,45", 100), 0);  // other expiry
+  ASSERT_EQ(urllist_add(l.get(), "e.test", "U", "C", "12", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "f.test", "U", "C", "x", -1), URLLIST_ADD_BAD_ACTION);
+  urllist_action* a = found_action(l.get(), "http://a.test/");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(found_action(l.get(), "http://b.test/"), a);
+  EXPECT_EQ(found_action(l.get(), "http://c.test/"), a);
+  urllist_action* d = found_action(l.get(), "http://d.test/");
+  ASSERT_NE(d, nullptr);
+  EXPECT_NE(d, a);
+  EXPECT_EQ(d->expiry, 100);
+  EXPECT_EQ(look(l.get(), "http://d.test/"), "C 12,45");
+  EXPECT_EQ(look(l.get(), "http://e.test/"), "C 12");
+  EXPECT_EQ(look(l.get(), "http://f.test/"), "none");
+  EXPECT_EQ(l->stats.lines, 6u);
+  EXPECT_EQ(l->stats.entries, 5u);
+
+  // A later line for the same host still replaces the action, also with a shared one.
+  ASSERT_EQ(urllist_add(l.get(), "a.test", "U", "C", "12", -1), 0);
+  EXPECT_EQ(look(l.get(), "http://a.test/"), "C 12");
+  EXPECT_EQ(found_action(l.get(), "http://a.test/"), found_action(l.get(), "http://e.test/"));
+  EXPECT_EQ(look(l.get(), "http://b.test/"), "C 12,45");
+
+  // With an add-action callback every entry gets a record of its own.
+  auto w = urllist_initialize(0);
+  std::vector<urllist_action*> seen;
+  urllist_set_add_action_callback(w.get(), keep_action, &seen);
+  ASSERT_EQ(urllist_add(w.get(), "a.test", "U", "C", "7", -1), 0);
+  ASSERT_EQ(urllist_add_category_string(w.get(), "http://b.test/", "7"), 0);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[0], seen[1]);
+  EXPECT_EQ(seen[0]->refcount, 1);
+}
+
+TEST(UrllistStore, BigListKeepsEveryAnswerWhileSharingCategoryActions) {
+  // Enough nodes to move the node pool past its small chunks and the shared-action table
+  // through several growths (2,000 distinct sets).
+  constexpr int kHosts = 60000;
+  auto l = urllist_initialize(0);
+  std::string text;
+  for (int i = 0; i < kHosts; ++i) {
+    text += "h" + std::to_string(i) + ".d" + std::to_string(i % 7) + ".test U C " +
+            std::to_string(1 + i % 2000) + "," + std::to_string(3000 + i % 3) + "\n";
+  }
+  std::string pending;
+  ASSERT_EQ(urllist_add_buffer(l.get(), text, &pending, 0), 0);
+  EXPECT_TRUE(pending.empty());
+  EXPECT_EQ(l->stats.entries, static_cast<uint32_t>(kHosts));
+  for (int i = 0; i < kHosts; i += 97) {
+    std::string url = "http://h" + std::to_string(i) + ".d" + std::to_string(i % 7) + ".test/";
+    int a = 1 + i % 2000;
+    int b = 3000 + i % 3;
+    EXPECT_EQ(look(l.get(), url.c_str()), "C " + std::to_string(a) + "," + std::to_string(b))
+        << url;
+  }
+  EXPECT_EQ(look(l.get(), "http://h1.d2.test/"), "none");  // h1 lives under d1
+  // i and i + 6000 have the same numbers (6000 is a multiple of 2000 and of 3).
+  EXPECT_EQ(found_action(l.get(), "http://h5.d5.test/"),
+            found_action(l.get(), "http://h6005.d6.test/"));
+  EXPECT_NE(found_action(l.get(), "http://h5.d5.test/"),
+            found_action(l.get(), "http://h6.d6.test/"));
+}
+
+TEST(UrllistStore, SetsThatNeverRepeatStopBeingSharedWithoutChangingAnswers) {
+  // 70,000 distinct three-number sets: past the sample of that size class nothing was found
+  // shared, so later three-number sets get records of their own; one-number sets still share.
+  auto l = urllist_initialize(0);
+  std::string text;
+  for (int i = 0; i < 70000; ++i) {
+    text += "t" + std::to_string(i) + ".test U C " + std::to_string(1 + i / 1000) + "," +
+            std::to_string(100 + i % 1000) + ",5000\n";
+  }
+  text += "late1.test U C 1,100,5000\nlate2.test U C 1,100,5000\n";
+  text += "one1.test U C 9\none2.test U C 9\n";
+  std::string pending;
+  ASSERT_EQ(urllist_add_buffer(l.get(), text, &pending, 0), 0);
+  EXPECT_EQ(look(l.get(), "http://t0.test/"), "C 1,100,5000");
+  EXPECT_EQ(look(l.get(), "http://t69999.test/"), "C 70,1099,5000");
+  EXPECT_EQ(look(l.get(), "http://late1.test/"), "C 1,100,5000");
+  EXPECT_EQ(look(l.get(), "http://late2.test/"), "C 1,100,5000");
+  EXPECT_NE(found_action(l.get(), "http://late1.test/"),
+            found_action(l.get(), "http://late2.test/"));
+  EXPECT_EQ(found_action(l.get(), "http://one1.test/"), found_action(l.get(), "http://one2.test/"));
+}
