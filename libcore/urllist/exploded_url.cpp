@@ -349,7 +349,7 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
       in_addr a4{};
       if (inet_aton(w + host, &a4) != 0) {
         address.family = AF_INET;
-        std::memcpy(address.bytes, &a4, 4);
+        std::memcpy(address.addr, &a4, 4);
         is_ip = true;
       }
     }
@@ -357,7 +357,7 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
       in6_addr a6{};
       if (inet_pton(AF_INET6, w + host, &a6) == 1) {
         address.family = AF_INET6;
-        std::memcpy(address.bytes, &a6, 16);
+        std::memcpy(address.addr, &a6, 16);
         is_ip = true;
       }
     }
@@ -631,7 +631,7 @@ std::optional<std::string> urllist_idntoascii(const char* host, const urllist_ch
 }
 
 bool urllist_ip_is_private(const urllist_ip_address& address) {
-  const uint8_t* a = address.bytes;
+  const uint8_t* a = address.addr;
   if (address.family == AF_INET) return is_private_ipv4(a);
   if (address.family != AF_INET6) return false;
   static constexpr uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 255};
@@ -734,10 +734,10 @@ urllist_exploded_url_ptr urllist_ip_to_exploded_url(const urllist_ip_address& ad
   // longest IPv6 text, its brackets and the terminator).
   char text[49];
   if (address.family == AF_INET) {
-    if (inet_ntop(AF_INET, address.bytes, text, sizeof text) == nullptr) return nullptr;
+    if (inet_ntop(AF_INET, address.addr, text, sizeof text) == nullptr) return nullptr;
   } else if (address.family == AF_INET6) {
     text[0] = '[';
-    if (inet_ntop(AF_INET6, address.bytes, text + 1, sizeof text - 2) == nullptr) return nullptr;
+    if (inet_ntop(AF_INET6, address.addr, text + 1, sizeof text - 2) == nullptr) return nullptr;
     std::strcat(text, "]");
   } else {
     return nullptr;

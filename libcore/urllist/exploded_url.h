@@ -46,6 +46,7 @@
 #include <string>
 #include <string_view>
 
+#include "stores/cvnet.h"
 #include "urllist/hashing.h"
 
 class category_set;
@@ -99,11 +100,8 @@ struct urllist_url_part {
 static_assert(sizeof(urllist_url_part) == 32);
 
 // An IP address: family (2 IPv4, 10 IPv6, 0 none) and 16 bytes in network order, IPv4 using
-// the first 4.
-struct urllist_ip_address {
-  int32_t family;
-  uint8_t bytes[16];
-};
+// the first 4. The same record the IP lists take, so a URL's address goes to them as it is.
+using urllist_ip_address = cvnet_ipaddr;
 
 // Release function of the query module's per-URL state. The query module stores its state
 // with `url->query_state = urllist_query_state_ptr(state, {&its_release_function});`.

@@ -328,11 +328,9 @@ urllist_action* urllist_url_lookup(urllist* list, const urllist_item* start,
         !list->default_iplist) {
       return nullptr;
     }
-    cvnet_ipaddr ip{};
+    const cvnet_ipaddr& ip = url->address;
     const urllist_item* host = nullptr;
     if (url->is_ip) {
-      ip.family = url->address.family;
-      std::memcpy(ip.addr, url->address.bytes, sizeof(ip.addr));
       auto it = list->schemes.find(url->scheme_hash);
       if (it != list->schemes.end()) {
         host = static_cast<const urllist_item*>(iplist_find_data(it->second.get(), ip));

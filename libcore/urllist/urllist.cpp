@@ -459,8 +459,9 @@ bool is_wildcard_part(const urllist_exploded_url& url, const urllist_url_part& p
 
 // Walks the entry's parts from `start`, creating nodes as needed, and attaches the action
 // where the entry ends. Returns 0 or -2.
-int add_to_tree(urllist* list, urllist_item* start, urllist_exploded_url* url, uint32_t first,
-                const urllist_action_ref& action, attach_mode mode, int flags) {
+int urllist_add_to_tree(urllist* list, urllist_item* start, urllist_exploded_url* url,
+                        uint32_t first, const urllist_action_ref& action, attach_mode mode,
+                        int flags) {
   if (url->part_count == 0 || first >= url->part_count) return -2;
   if (first == 0 && url->parts[0].text == nullptr) return -2;
   urllist_item* node = start;
@@ -773,16 +774,14 @@ int add_ip_address(urllist* list, urllist_exploded_url* url, uint32_t rest,
     cvlog_send(4, "urllist_add: couldn't allocate an iplist\n");
     return -2;
   }
-  cvnet_ipaddr ip{};
-  ip.family = url->address.family;
-  std::memcpy(ip.addr, url->address.bytes, sizeof(ip.addr));
+  const cvnet_ipaddr& ip = url->address;
   int bits = cvnet_family_bits(ip.family);
   void* exact = nullptr;
   void* covering = nullptr;
   iplist_get_overlapped(ipl, ip, bits, &exact, &covering);
   if (exact != nullptr) {
-    return add_to_tree(list, static_cast<urllist_item*>(exact), url, rest, action, ATTACH_MERGE,
-                       flags);
+    return urllist_add_to_tree(list, static_cast<urllist_item*>(exact), url, rest, action,
+                               ATTACH_MERGE, flags);
   }
   bool inherited = false;
   int rc = 0;
@@ -790,8 +789,8 @@ int add_ip_address(urllist* list, urllist_exploded_url* url, uint32_t rest,
       new_ip_host(list, ipl, ip, bits, ip_node_text(url->host_view(), ip.family == CVNET_AF_INET6),
                   *url, static_cast<urllist_item*>(covering), &inherited, &rc);
   if (node == nullptr) return rc;
-  return add_to_tree(list, node, url, rest, action, inherited ? ATTACH_REPLACE : ATTACH_MERGE,
-                     flags);
+  return urllist_add_to_tree(list, node, url, rest, action,
+                             inherited ? ATTACH_REPLACE : ATTACH_MERGE, flags);
 }
 
 // Returns 1 when the host is no usable range (the entry is then stored as a host name).
@@ -847,7 +846,7 @@ int add_ip_range(urllist* list, urllist_exploded_url* url, uint32_t rest,
     for (void* d : inside) {
       auto* n = static_cast<urllist_item*>(d);
       if (n->action) continue;
-      int r = add_to_tree(list, n, url, rest, action, ATTACH_KEEP, flags);
+      int r = urllist_add_to_tree(list, n, url, rest, action, ATTACH_KEEP, flags);
       if (r != 0) {
         *rc = r;
         return 0;
@@ -855,8 +854,8 @@ int add_ip_range(urllist* list, urllist_exploded_url* url, uint32_t rest,
     }
     int r;
     if (exact != nullptr) {
-      r = add_to_tree(list, static_cast<urllist_item*>(exact), url, rest, action, ATTACH_MERGE,
-                      flags);
+      r = urllist_add_to_tree(list, static_cast<urllist_item*>(exact), url, rest, action,
+                              ATTACH_MERGE, flags);
     } else {
       bool inherited = false;
       urllist_item* node = new_ip_host(list, ipl, s.ip, s.cidr, ip_node_text(range_text, v6), *url,
@@ -865,8 +864,8 @@ int add_ip_range(urllist* list, urllist_exploded_url* url, uint32_t rest,
         *rc = r;
         return 0;
       }
-      r = add_to_tree(list, node, url, rest, action, inherited ? ATTACH_REPLACE : ATTACH_MERGE,
-                      flags);
+      r = urllist_add_to_tree(list, node, url, rest, action,
+                              inherited ? ATTACH_REPLACE : ATTACH_MERGE, flags);
     }
     if (r != 0) {
       *rc = r;
@@ -881,7 +880,7 @@ bool address_is_zero(const urllist_ip_address& a, int family) {
   if (a.family != family) return false;
   size_t n = family == CVNET_AF_INET ? 4 : 16;
   for (size_t i = 0; i < n; ++i) {
-    if (a.bytes[i] != 0) return false;
+    if (a.addr[i] != 0) return false;
   }
   return true;
 }
@@ -900,9 +899,9 @@ int urllist_add_url(urllist* list, const char* text, char kind_letter, int flags
   if (!url) return scratch.contains(CATEGORY_INVALID_URL) ? -3 : -2;
   int rc = 0;
   if (kind_letter == 'P') {
-    rc = add_to_tree(list, &list->path_root, url.get(), 0, action, ATTACH_MERGE, flags);
+    rc = urllist_add_to_tree(list, &list->path_root, url.get(), 0, action, ATTACH_MERGE, flags);
   } else if (kind_letter == 'Q') {
-    rc = add_to_tree(list, &list->query_root, url.get(), 0, action, ATTACH_MERGE, flags);
+    rc = urllist_add_to_tree(list, &list->query_root, url.get(), 0, action, ATTACH_MERGE, flags);
   } else {
     uint32_t rest = 1 + url->label_count;  // scheme, the address, then port, path, query
     bool all_v4 = url->is_ip && address_is_zero(url->address, CVNET_AF_INET);
@@ -920,7 +919,7 @@ int urllist_add_url(urllist* list, const char* text, char kind_letter, int flags
       if (list->add_callback != nullptr && !(flags & EXPLODE_HASHED)) {
         list->add_callback(list->add_callback_data, url.get());
       }
-      rc = add_to_tree(list, &list->root, url.get(), 0, action, ATTACH_MERGE, flags);
+      rc = urllist_add_to_tree(list, &list->root, url.get(), 0, action, ATTACH_MERGE, flags);
     }
   }
   if (rc != 0) return rc;

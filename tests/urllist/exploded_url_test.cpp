@@ -159,8 +159,8 @@ TEST(Explode, IpLiterals) {
   EXPECT_TRUE(url->bracketed);
   EXPECT_FALSE(url->is_private_ip);
   EXPECT_EQ(url->address.family, 10);
-  EXPECT_EQ(url->address.bytes[0], 0x20);
-  EXPECT_EQ(url->address.bytes[15], 1);
+  EXPECT_EQ(url->address.addr[0], 0x20);
+  EXPECT_EQ(url->address.addr[15], 1);
   EXPECT_EQ(url->port, 8080);
   EXPECT_EQ(url->tld, nullptr);
   EXPECT_EQ(url->host_view(), "2001:db8::1");
@@ -194,7 +194,7 @@ TEST(Explode, IpLiterals) {
     ASSERT_TRUE(url) << c.text;
     EXPECT_TRUE(url->is_ip) << c.text;
     char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, url->address.bytes, text, sizeof text);
+    inet_ntop(AF_INET, url->address.addr, text, sizeof text);
     EXPECT_STREQ(text, c.address) << c.text;
     EXPECT_EQ(url->is_private_ip, c.is_private) << c.text;
   }
