@@ -285,6 +285,17 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
   uint32_t fragment = kNone;
   uint32_t authority_len = n;
   bool bracketed = false;
+  // The authority or the path ended at "?" or "#" (c) at index i: a "#" starts the fragment
+  // right after it; after a "?" the fragment is the first "#" inside the query text.
+  auto note_fragment = [&](char c, uint32_t i) {
+    if (require_scheme) return;
+    if (c == '#') {
+      fragment = i + 1;
+    } else if (query != kNone) {
+      auto* hash = static_cast<char*>(std::memchr(w + query, '#', n - query));
+      if (hash != nullptr) fragment = static_cast<uint32_t>(hash - w);
+    }
+  };
   for (uint32_t i = pos;; ++i) {
     i = skip_until<'\0', '@', '[', ':', '/', '?', '#'>(w, i);
     const char c = w[i];
@@ -323,14 +334,7 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
       } else {
         authority_len = i + 1;
       }
-      if (!require_scheme) {
-        if (c == '#') {
-          fragment = i + 1;
-        } else if (query != kNone) {
-          auto* hash = static_cast<char*>(std::memchr(w + query, '#', n - query));
-          if (hash != nullptr) fragment = static_cast<uint32_t>(hash - w);
-        }
-      }
+      note_fragment(c, i);
       break;
     }
   }
@@ -421,14 +425,7 @@ urllist_exploded_url_ptr explode(std::string_view text, category_set* categories
       } else {
         w[i] = '\0';
         if (w[i + 1] != '\0') query = i + 1;
-        if (!require_scheme) {
-          if (c == '#') {
-            fragment = i + 1;
-          } else if (query != kNone) {
-            auto* hash = static_cast<char*>(std::memchr(w + query, '#', n - query));
-            if (hash != nullptr) fragment = static_cast<uint32_t>(hash - w);
-          }
-        }
+        note_fragment(c, i);
         break;
       }
     }
