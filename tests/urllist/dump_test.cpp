@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "urllist/list_test_support.h"
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
@@ -23,15 +24,6 @@ std::string dump_text(const urllist* l) {
 }
 
 std::string h(const char* t) { return urllist_hash2str(urllist_hash(t)); }
-
-std::string look(urllist* l, const char* u) {
-  auto url = urllist_explode_charset(u, nullptr, 0, 0, nullptr);
-  urllist_action* a = nullptr;
-  if (!url || urllist_lookup_data(l, url.get(), &a) != 0) return "none";
-  char buf[256];
-  urllist_action_dump_action(a, buf, sizeof(buf));
-  return buf;
-}
 
 TEST(Dump, HashedLineForOneEntry) {
   auto l = urllist_initialize(0);

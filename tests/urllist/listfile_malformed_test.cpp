@@ -4,45 +4,17 @@
 // exactly the documented ones.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+#include "support/run_process.h"
+#include "urllist/list_test_support.h"
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
 
 namespace {
-
-std::string look(urllist* l, const std::string& u) {
-  auto url = urllist_explode_charset(u, nullptr, 0, 0, nullptr);
-  if (!url) return "explode-failed";
-  urllist_action* a = nullptr;
-  if (urllist_lookup_data(l, url.get(), &a) != 0) return "none";
-  char buf[256];
-  urllist_action_dump_action(a, buf, sizeof(buf));
-  return buf;
-}
-
-class list_file {
- public:
-  explicit list_file(const std::string& content) {
-    char name[] = "/tmp/listfile_malformedXXXXXX";
-    int fd = mkstemp(name);
-    path_ = name;
-    EXPECT_GE(fd, 0);
-    if (fd >= 0) {
-      EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-      close(fd);
-    }
-  }
-  ~list_file() { unlink(path_.c_str()); }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-};
 
 struct load_result {
   int rc;
@@ -50,9 +22,10 @@ struct load_result {
 };
 
 load_result load_file(urllist* l, const std::string& content, int type = 0) {
-  list_file f(content);
+  cv_tempdir dir;
+  std::string path = dir.write("list", content);
   testing::internal::CaptureStderr();
-  int rc = urllist_add_file(l, f.path(), type);
+  int rc = urllist_add_file(l, path.c_str(), type);
   return {rc, testing::internal::GetCapturedStderr()};
 }
 

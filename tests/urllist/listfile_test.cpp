@@ -1,44 +1,17 @@
 #include "urllist/listfile.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 
+#include "support/run_process.h"
+#include "urllist/list_test_support.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
 
 namespace {
-
-std::string look(urllist* l, const char* u) {
-  auto url = urllist_explode_charset(u, nullptr, 0, 0, nullptr);
-  if (!url) return "explode-failed";
-  urllist_action* a = nullptr;
-  if (urllist_lookup_data(l, url.get(), &a) != 0) return "none";
-  char buf[256];
-  urllist_action_dump_action(a, buf, sizeof(buf));
-  return buf;
-}
-
-class temp_file {
- public:
-  explicit temp_file(const std::string& content) {
-    char name[] = "/tmp/listfile_testXXXXXX";
-    int fd = mkstemp(name);
-    path_ = name;
-    if (fd >= 0) {
-      EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-      close(fd);
-    }
-  }
-  ~temp_file() { unlink(path_.c_str()); }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-};
 
 // Loads `text` with list type `type`; returns what was written to standard error.
 std::string load(urllist* l, std::string text, int type) {
@@ -126,15 +99,16 @@ TEST(ListFile, ListTypes) {
 }
 
 TEST(ListFile, FilesCarriageReturnsAndTheLastLine) {
-  temp_file f("http://a.test 1\r\nhttp://b.test 2\nhttp://c.test 3");
+  cv_tempdir dir;
+  std::string path = dir.write("list", "http://a.test 1\r\nhttp://b.test 2\nhttp://c.test 3");
   auto l = urllist_initialize(0);
-  EXPECT_EQ(urllist_add_file(l.get(), f.path(), 0), 0);
+  EXPECT_EQ(urllist_add_file(l.get(), path.c_str(), 0), 0);
   EXPECT_EQ(look(l.get(), "http://a.test/"), "C 1");
   EXPECT_EQ(look(l.get(), "http://b.test/"), "C 2");
   EXPECT_EQ(look(l.get(), "http://c.test/"), "none");  // no newline: not read
   EXPECT_EQ(urllist_add_file(l.get(), "/nonexistent/list", 0), -4);
   EXPECT_EQ(urllist_add_file(l.get(), nullptr, 0), -1);
-  EXPECT_EQ(urllist_add_file(nullptr, f.path(), 0), -1);
+  EXPECT_EQ(urllist_add_file(nullptr, path.c_str(), 0), -1);
 }
 
 TEST(ListFile, ReadErrorIsNotSuccess) {

@@ -6,21 +6,12 @@
 #include <vector>
 
 #include "stores/iplist.h"
+#include "urllist/list_test_support.h"
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "util/category_set.h"
 
 namespace {
-
-std::string look(urllist* l, const char* u) {
-  auto url = urllist_explode_charset(u, nullptr, 0, 0, nullptr);
-  if (!url) return "explode-failed";
-  urllist_action* a = nullptr;
-  if (urllist_lookup_data(l, url.get(), &a) != 0) return "none";
-  char buf[256];
-  urllist_action_dump_action(a, buf, sizeof(buf));
-  return buf;
-}
 
 struct stderr_capture {
   stderr_capture() { testing::internal::CaptureStderr(); }
