@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 bool category_set::add(uint32_t n) {
   auto it = std::lower_bound(items_.begin(), items_.end(), n);
@@ -63,4 +64,17 @@ std::string category_set::to_string() const {
   std::string s;
   append_to(s);
   return s;
+}
+
+category_set category_set_parse_option(const char* text) {
+  category_set set;
+  const char* p = text;
+  while (p != nullptr && *p != '\0') {
+    char* end = nullptr;
+    unsigned long v = strtoul(p, &end, 10);
+    if (end != p) set.add(static_cast<uint32_t>(v));
+    if (*end != ',') break;
+    p = end + 1;
+  }
+  return set;
 }

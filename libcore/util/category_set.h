@@ -51,3 +51,10 @@ class category_set {
  private:
   std::vector<uint32_t> items_;
 };
+
+// Parses a category-set option value such as "1,2,3" into a fresh set: read a base-10
+// number (leading white space and a sign accepted, the value taken as unsigned 32-bit, as
+// strtoul gives it); if a number was read, insert it; if the next character is a comma, go
+// on after it, otherwise stop. So "7,x,9" gives {7} and "" gives the empty set; the rest of
+// the text after the first piece that is neither is ignored.
+category_set category_set_parse_option(const char* text);
