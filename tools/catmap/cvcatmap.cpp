@@ -25,6 +25,7 @@
 #include "urllist/version.h"
 #include "util/category_set.h"
 #include "util/cvlog.h"
+#include "util/output_file.h"
 
 namespace {
 
@@ -236,8 +237,9 @@ class list_input {
   int read_errno_ = 0;
 };
 
-// A converted list: a file truncated when first opened, or standard output. One object may
-// receive several versions' lists in turn; it is closed once, at the end.
+// A converted list: a file written through a temporary file and moved to its name once
+// complete, or standard output. One object may receive several versions' lists in turn; it
+// is closed once, at the end.
 class list_output {
  public:
   explicit list_output(const char* path) : path_(path) {}
@@ -246,13 +248,13 @@ class list_output {
   list_output& operator=(const list_output&) = delete;
 
   const char* name() const { return path_ ? path_ : "STDOUT"; }
-  FILE* stream() const { return f_; }
+  FILE* stream() const { return out_.stream(); }
   bool failed() const { return failed_; }
 
-  // Opens the output unless it is open already. Refuses, before truncating anything, an
+  // Opens the output unless it is open already. Refuses, before anything is written, an
   // output that is the input file itself.
   bool open(const struct stat& input) {
-    if (f_) return true;
+    if (out_.stream()) return true;
     if (failed_) return false;
     struct stat st;
     bool exists = path_ ? stat(path_, &st) == 0 : fstat(STDOUT_FILENO, &st) == 0;
@@ -264,23 +266,16 @@ class list_output {
         cvlog_send(CVLOG_ERROR, "Refusing to write STDOUT: it is the input file.\n");
       return false;
     }
-    if (!path_) {
-      f_ = stdout;
-      return true;
-    }
-    f_ = fopen(path_, "w");
-    if (!f_) {
+    if (!out_.open(path_)) {
       cvlog_send(CVLOG_ERROR, "Failed to open new list file for writing %s\n", path_);
+      failed_ = true;
       return false;
     }
-    setvbuf(f_, nullptr, _IOFBF, io_buffer_size);
-    struct stat now;
-    regular_ = fstat(fileno(f_), &now) == 0 && S_ISREG(now.st_mode);
     return true;
   }
 
-  // Reports a write error once; a regular output file is removed rather than left half
-  // written. Later versions for this output are skipped.
+  // Reports a write error once; nothing is left under the output name. Later versions for
+  // this output are skipped.
   void report_failure() {
     if (failed_) return;
     failed_ = true;
@@ -289,42 +284,36 @@ class list_output {
       stdout_failure_reported = true;
       return;
     }
-    fclose(f_);
-    f_ = nullptr;
-    if (regular_) unlink(path_);
+    out_.discard();
   }
 
   // Pushes the buffered list out; false (reported) when writing failed.
   bool flush() {
-    if (!f_) return !failed_;
-    if (fflush(f_) != 0 || ferror(f_)) {
+    FILE* f = out_.stream();
+    if (!f) return !failed_;
+    if (fflush(f) != 0 || ferror(f) || out_.error() != 0) {
       report_failure();
       return false;
     }
     return true;
   }
 
-  // Flushes and closes a file; standard output is only flushed (main closes it last).
+  // Closes a file and moves it to its name; standard output is only flushed (main closes it
+  // last).
   bool close_output() {
-    if (!f_) return !failed_;
+    if (!out_.stream()) return !failed_;
     bool ok = flush();
-    if (ok && path_) {
-      if (fclose(f_) != 0) {
-        f_ = nullptr;
-        failed_ = true;
-        cvlog_send(CVLOG_ERROR, "Failed to write list file %s\n", path_);
-        if (regular_) unlink(path_);
-        return false;
-      }
-      f_ = nullptr;
+    if (ok && path_ && !out_.commit()) {
+      failed_ = true;
+      cvlog_send(CVLOG_ERROR, "Failed to write list file %s\n", path_);
+      return false;
     }
     return ok;
   }
 
  private:
   const char* path_;
-  FILE* f_ = nullptr;
-  bool regular_ = false;
+  output_file out_;
   bool failed_ = false;
 };
 
@@ -564,21 +553,19 @@ int cvcatmap_convert_multiple(const char* input, int field_index,
 
 // Dumps the cascade of every -V version (or of the -v version) into `path`. 0 or 1.
 int cvcatmap_dump_cascaded_mappings(const char* path) {
-  FILE* f = fopen(path, "w");
-  if (!f) {
+  output_file out;
+  if (!out.open(path)) {
     cvlog_send(CVLOG_ERROR, "Could not open file %s mode %s\n", path, "w");
     cvlog_send(CVLOG_ERROR, "Could not open file '%s' to dump cascaded mappings.\n", path);
     return 1;
   }
   if (settings.have_versions) {
     for (const std::string& text : settings.versions)
-      catmapping_lib_dump_mapping(mapping.get(), f, cv_atoi(text.c_str()));
+      catmapping_lib_dump_mapping(mapping.get(), out.stream(), cv_atoi(text.c_str()));
   } else {
-    catmapping_lib_dump_mapping(mapping.get(), f, settings.version);
+    catmapping_lib_dump_mapping(mapping.get(), out.stream(), settings.version);
   }
-  bool ok = fflush(f) == 0 && !ferror(f);
-  if (fclose(f) != 0) ok = false;
-  if (!ok) {
+  if (!out.commit()) {
     cvlog_send(CVLOG_ERROR, "Failed to write dump file %s\n", path);
     return 1;
   }

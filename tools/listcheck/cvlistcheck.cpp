@@ -34,6 +34,7 @@
 #include "urllist/urllist.h"
 #include "urllist/version.h"
 #include "util/category_set.h"
+#include "util/output_file.h"
 #include "util/string.h"
 
 namespace {
@@ -741,47 +742,32 @@ int listcheck_validate(const listcheck_settings& s) {
   return LISTCHECK_EXIT_FAILURE;
 }
 
-bool same_file(const struct stat& a, const char* path) {
-  struct stat b;
-  return stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // An output file that is one of the inputs would be truncated before it is read: refuse it.
 // Returns the input path that is the same file, or null.
 const char* output_clashes_with_input(const listcheck_settings& s) {
-  struct stat o;
-  if (!s.output_path || stat(s.output_path->c_str(), &o) != 0 || !S_ISREG(o.st_mode)) {
-    return nullptr;
-  }
+  if (!s.output_path) return nullptr;
+  std::vector<std::string> inputs = s.list_files;
+  // Any check-file argument that begins with "-" is standard input.
+  if (s.check_file) inputs.push_back((*s.check_file)[0] == '-' ? "-" : *s.check_file);
+  if (s.trace_file) inputs.push_back(*s.trace_file);
+  const char* clash = output_clashes_with_inputs(s.output_path->c_str(), inputs);
+  if (clash == nullptr) return nullptr;
+  if (strcmp(clash, "-") == 0) return "standard input";
+  // Point into the settings, which outlive the local copy.
   for (const std::string& f : s.list_files) {
-    if (same_file(o, f.c_str())) return f.c_str();
+    if (f == clash) return f.c_str();
   }
-  if (s.check_file) {
-    if ((*s.check_file)[0] == '-') {
-      struct stat in;
-      if (fstat(STDIN_FILENO, &in) == 0 && in.st_dev == o.st_dev && in.st_ino == o.st_ino) {
-        return "standard input";
-      }
-    } else if (same_file(o, s.check_file->c_str())) {
-      return s.check_file->c_str();
-    }
-  }
-  if (s.trace_file && same_file(o, s.trace_file->c_str())) return s.trace_file->c_str();
-  return nullptr;
+  if (s.trace_file && *s.trace_file == clash) return s.trace_file->c_str();
+  return s.check_file->c_str();
 }
 
-// Flushes and closes the output stream and checks standard output; a failed write turns the
-// exit status into 1.
-int listcheck_finish_output(FILE* out, const listcheck_settings& s, int status) {
-  if (out != nullptr && out != stdout) {
-    bool failed = ferror(out) != 0;
-    errno = 0;
-    if (fclose(out) != 0) failed = true;
-    if (failed) {
-      fprintf(stderr, "Error writing outfile %s: %s\n", s.output_path->c_str(),
-              errno != 0 ? strerror(errno) : "write error");
-      status = LISTCHECK_EXIT_FAILURE;
-    }
+// Closes the output (moving a file to its name) and checks standard output; a failed write
+// turns the exit status into 1.
+int listcheck_finish_output(output_file& out, const listcheck_settings& s, int status) {
+  if (!out.is_stdout() && !out.commit()) {
+    fprintf(stderr, "Error writing outfile %s: %s\n", s.output_path->c_str(),
+            strerror(out.error()));
+    status = LISTCHECK_EXIT_FAILURE;
   }
   errno = 0;
   if (fflush(stdout) != 0 || ferror(stdout)) {
@@ -839,14 +825,11 @@ int main(int argc, char** argv) {
             s.output_path->c_str(), clash);
     return LISTCHECK_EXIT_FAILURE;
   }
-  FILE* out = stdout;
-  if (s.output_path) {
-    out = fopen(s.output_path->c_str(), "w");
-    if (out == nullptr) {
-      perror("Error unable to open outfile");
-      return LISTCHECK_EXIT_FAILURE;
-    }
+  output_file out;
+  if (!out.open(s.output_path ? s.output_path->c_str() : nullptr)) {
+    perror("Error unable to open outfile");
+    return LISTCHECK_EXIT_FAILURE;
   }
-  status = listcheck_main(s, out);
+  status = listcheck_main(s, out.stream());
   return listcheck_finish_output(out, s, status);
 }

@@ -283,6 +283,12 @@ TEST_F(CvcatmapTest, UnopenableFilesFailTheRun) {
   EXPECT_EQ(dir_.read("out.txt"), "keep me\n");
 
   dir_.write("in.txt", "a 1 5\n");
+  // A device is written in place, never replaced by a regular file.
+  r = run({"-i", "in.txt", "-o", "/dev/null"});
+  EXPECT_EQ(r.status, 0);
+  struct stat devnull;
+  ASSERT_EQ(stat("/dev/null", &devnull), 0);
+  EXPECT_TRUE(S_ISCHR(devnull.st_mode));
   r = run({"-i", "in.txt", "-o", "no/such/dir/out.txt"});
   EXPECT_EQ(r.err, "Failed to open new list file for writing no/such/dir/out.txt\n");
   EXPECT_EQ(r.status, 1);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -591,6 +592,16 @@ TEST_F(CvlistcheckTest, InputAndOutputFiles) {
                                                  "LSTATS List load time: [0-9.]+s\n")))
       << r.out;
   EXPECT_EQ(r.status, 0);
+  // The output was written beside its name and moved there: no scratch file is left.
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
+    EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
+  }
+  // A device is written in place, never replaced by a regular file.
+  r = check({"-o", "/dev/null", "-u", "http://h.test/"});
+  EXPECT_EQ(r.status, 0);
+  struct stat devnull;
+  ASSERT_EQ(stat("/dev/null", &devnull), 0);
+  EXPECT_TRUE(S_ISCHR(devnull.st_mode));
   // "-" is standard output.
   r = check({"-o", "-", "-u", "http://h.test/"});
   EXPECT_EQ(r.out, std::string(loaded) + "http://h.test/ Category: 1\n");
