@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build make pkg-config
+  g++ cmake ninja-build make pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   libpcre3-dev libidn-dev libssl-dev libadns1-dev
   clang-14 libclang-rt-14-dev

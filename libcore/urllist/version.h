@@ -1,6 +1,4 @@
 #pragma once
-// The suite's version, printed in each tool's banner.
-
-#define CV_VERSION "6.3.3"
-
-const char* cv_version_string();
+// Kept for callers that still include the version from the engine's folder; the version
+// belongs to the common utilities, below every layer that prints it.
+#include "util/version.h"

@@ -22,10 +22,10 @@
 
 #include "catmapping_lib.h"
 #include "cvpath.h"
-#include "urllist/version.h"
 #include "util/category_set.h"
 #include "util/cvlog.h"
 #include "util/output_file.h"
+#include "util/version.h"
 
 namespace {
 
@@ -35,8 +35,6 @@ enum cvcatmap_exit : int {
   CVCATMAP_EXIT_USAGE = 255,
 };
 
-constexpr const char* banner_text =
-    "Corvane Category Mapping Utility " CV_VERSION " Build: " __DATE__ " " __TIME__;
 constexpr size_t io_buffer_size = 1 << 20;
 
 // Process-wide settings, filled from the command line.
@@ -412,7 +410,7 @@ int convert_pass(list_input& in, int field_index, int version, list_output& out)
 }
 
 void print_usage(const char* prog) {
-  printf("%s\n", banner_text);
+  printf("Corvane Category Mapping Utility %s Build: %s\n", CV_VERSION, cv_build_stamp());
   printf("Usage: %s [options]\n\n", prog);
   puts(
       "  -i inputfile\t\tCategory list input file name (e.g. masterlist or Category URL list).\n"
@@ -506,7 +504,7 @@ int cvcatmap_parse_command_line(int argc, char** argv) {
         settings.dump_file = optarg;
         break;
       case 'b':
-        printf("%s\n", banner_text);
+        printf("Corvane Category Mapping Utility %s Build: %s\n", CV_VERSION, cv_build_stamp());
         return CVCATMAP_EXIT_OK;
       case 'h':
       default:

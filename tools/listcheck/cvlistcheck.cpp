@@ -32,10 +32,10 @@
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
-#include "urllist/version.h"
 #include "util/category_set.h"
 #include "util/output_file.h"
 #include "util/string.h"
+#include "util/version.h"
 
 namespace {
 
@@ -46,8 +46,6 @@ enum listcheck_exit : int {
 };
 
 constexpr const char* option_string = "hvni:u:f:qcds:x:Ce:o:St:T:k:K:";
-constexpr const char* banner_text =
-    "Corvane List Check " CV_VERSION " Build: " __DATE__ " " __TIME__ "\n";
 // Each of -i, -u and -t keeps at most this many values; further ones are refused.
 constexpr size_t max_values = 100;
 
@@ -634,7 +632,7 @@ int listcheck_parse_options(int argc, char** argv, listcheck_settings* s) {
         usage();
         return LISTCHECK_EXIT_OK;
       case 'v':
-        fputs(banner_text, stdout);
+        printf("Corvane List Check %s Build: %s\n", CV_VERSION, cv_build_stamp());
         return LISTCHECK_EXIT_OK;
       case 'q':
         s->verbose = false;

@@ -380,7 +380,8 @@ TEST_F(CatmappingLibTest, ThreadsShareTheCascadesOfOneObject) {
   std::string text;
   for (int v = 1; v <= 8; ++v)
     for (int c = 1; c <= 50; ++c)
-      text += std::to_string(v) + " " + std::to_string(c) + " " + std::to_string(c + 1) + "\n";
+      text.append(std::to_string(v)).append(" ").append(std::to_string(c)).append(" ").append(
+          std::to_string(c + 1)).append("\n");
   auto obj = load(text);
   ASSERT_TRUE(obj);
   // Mapping 1 from version 9 to version v adds 9 - v (the 50 cap aside).

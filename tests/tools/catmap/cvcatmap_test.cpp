@@ -167,7 +167,8 @@ TEST_F(CvcatmapTest, LineMessagesCommentsAndLineEnds) {
 TEST_F(CvcatmapTest, LongLinesAndManyCategoriesAreNeverCut) {
   std::string cats;
   for (int c = 1000; c < 1400; ++c) {
-    cats += (cats.empty() ? "" : ",") + std::to_string(c);
+    if (!cats.empty()) cats += ',';
+    cats += std::to_string(c);
   }
   std::string url(3 << 20, 'u');  // longer than the read buffer
   auto r = run({}, url + " 1 " + cats + ",10\n" + "b 1 10\n");

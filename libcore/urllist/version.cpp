@@ -1,3 +1,0 @@
-#include "urllist/version.h"
-
-const char* cv_version_string() { return CV_VERSION; }

@@ -1,0 +1,11 @@
+#pragma once
+// The suite's version and build stamp, printed in each tool's banner.
+
+#define CV_VERSION "6.3.3"
+
+// The suite's version text, CV_VERSION.
+const char* cv_version_string();
+
+// The build's date and time as the compiler gives them ("Oct 11 2019 14:01:10"). A
+// reproducible build fixes them through SOURCE_DATE_EPOCH, which the compiler honours.
+const char* cv_build_stamp();
