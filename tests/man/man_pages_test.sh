@@ -11,8 +11,9 @@
 # Examples: in the EXAMPLES section, each line of an .EX/.EE block that begins with "$ " is a
 # command, run with bash in a scratch directory that holds examples/ (the source tree's) and
 # with the programs first in PATH; it must exit 0 and print exactly the lines that follow it
-# up to the next command or the end of the block. A page whose examples use file names that
-# examples/ does not hold says so in the comment checked below, and its examples are not run.
+# up to the next command or the end of the block. Input files that the page shows with a
+# leading "cat FILE" are laid out from the page when examples/ does not hold them. A page whose
+# examples cannot run here says why in a comment (checked below), and they are not run.
 set -u
 
 src=$1
@@ -23,7 +24,9 @@ for arg in "$@"; do
 done
 
 suite=(cvlistcheck cvlistmerge cvlistreduce cvcatmerge cvlistrdns cvcatmap)
-not_run_marker='.\" Examples use generic file names; not run by the page test.'
+# A page whose examples cannot run here (they need a DNS server, say) says why in a comment
+# line that ends with this text.
+not_run_marker='not run by the page test.'
 failures=0
 notes=()
 
@@ -63,22 +66,8 @@ check_examples() {
   local work="$scratch/$name"
   mkdir -p "$work"
   ln -s "$src/examples" "$work/examples"
-  local commands=0 in_ex=0 in_section=0 cmd="" expected="" have_cmd=0
-  run_one() {
-    [ "$have_cmd" -eq 1 ] || return 0
-    commands=$((commands + 1))
-    local got status
-    got=$(cd "$work" && PATH="$path_dirs$PATH" bash -c "$cmd" </dev/null 2>"$work/.stderr")
-    status=$?
-    if [ "$status" -ne 0 ]; then
-      fail "$name.1: example exits $status: $cmd"
-      sed 's/^/    stderr: /' "$work/.stderr"
-    fi
-    if [ "$got" != "$expected" ]; then
-      fail "$name.1: example prints other lines than the page shows: $cmd"
-      diff <(printf '%s\n' "$expected") <(printf '%s\n' "$got") | sed 's/^/    /'
-    fi
-  }
+  local -a cmds=() outs=()
+  local in_ex=0 in_section=0 n=-1 line plain
   while IFS= read -r line; do
     case "$line" in
       .SH\ EXAMPLES*) in_section=1; continue ;;
@@ -87,25 +76,51 @@ check_examples() {
     [ "$in_section" -eq 1 ] || continue
     case "$line" in
       .EX) in_ex=1; continue ;;
-      .EE) run_one; in_ex=0; have_cmd=0; continue ;;
+      .EE) in_ex=0; n=-1; continue ;;
     esac
     [ "$in_ex" -eq 1 ] || continue
-    local plain
-    plain=$(unescape <<<"$line")
     if [[ "$(sed -e 's/\\-//g' -e 's/\\(aq//g' -e 's/\\(dq//g' -e 's/\\&//g' -e 's/\\e//g' <<<"$line")" == *\\* ]]; then
       fail "$name.1: example line uses a roff escape this test cannot read: $line"
       continue
     fi
+    plain=$(unescape <<<"$line")
     if [[ "$plain" == '$ '* ]]; then
-      run_one
-      cmd=${plain#\$ }
-      expected=""
-      have_cmd=1
-    elif [ "$have_cmd" -eq 1 ]; then
-      if [ -z "$expected" ]; then expected=$plain; else expected+=$'\n'$plain; fi
+      cmds+=("${plain#\$ }")
+      outs+=("")
+      n=$((${#cmds[@]} - 1))
+    elif [ "$n" -ge 0 ]; then
+      if [ -z "${outs[$n]}" ]; then outs[$n]=$plain; else outs[$n]+=$'\n'$plain; fi
     fi
   done <"$page"
-  [ "$commands" -gt 0 ] || fail "$name.1: no example command found"
+  if [ "${#cmds[@]}" -eq 0 ]; then
+    fail "$name.1: no example command found"
+    return
+  fi
+
+  # Input files that the page shows with "cat FILE" before any other command, when examples/
+  # does not hold them, are laid out from what the page shows. Files under examples/ are
+  # never written, and files cat'ed after a program ran are that program's output.
+  local i fixtures=""
+  for ((i = 0; i < ${#cmds[@]}; i++)); do
+    [[ "${cmds[$i]}" =~ ^cat\ ([A-Za-z0-9._-]+)$ ]] || break
+    printf '%s\n' "${outs[$i]}" >"$work/${BASH_REMATCH[1]}"
+    fixtures+=" ${BASH_REMATCH[1]}"
+  done
+  [ -z "$fixtures" ] || notes+=("$name.1: example inputs laid out from the page:$fixtures")
+
+  local got status
+  for ((i = 0; i < ${#cmds[@]}; i++)); do
+    got=$(cd "$work" && PATH="$path_dirs$PATH" bash -c "${cmds[$i]}" </dev/null 2>"$work/.stderr")
+    status=$?
+    if [ "$status" -ne 0 ]; then
+      fail "$name.1: example exits $status: ${cmds[$i]}"
+      sed 's/^/    stderr: /' "$work/.stderr"
+    fi
+    if [ "$got" != "${outs[$i]}" ]; then
+      fail "$name.1: example prints other lines than the page shows: ${cmds[$i]}"
+      diff <(printf '%s\n' "${outs[$i]}") <(printf '%s\n' "$got") | sed 's/^/    /'
+    fi
+  done
 }
 
 for name in "${suite[@]}"; do
@@ -188,8 +203,8 @@ for name in "${suite[@]}"; do
     grep -qF "$banner Build:" <<<"$text" || fail "$name.1: does not quote the banner '$banner Build:'"
   fi
 
-  if grep -qxF "$not_run_marker" "$page"; then
-    notes+=("$name.1: examples not run (the page says they use generic file names)")
+  if reason=$(grep -m1 "^\.\\\\\" .*$not_run_marker\$" "$page"); then
+    notes+=("$name.1: examples not run: $(sed 's/^\.\\" //' <<<"$reason")")
   else
     check_examples "$name" "$page"
   fi
