@@ -8,16 +8,21 @@ BUILD_ASAN ?= build-asan
 BUILD_RELEASE ?= build-release
 BUILD_BENCH ?= build-bench
 BUILD_FUZZ ?= build-fuzz
+BUILD_PACKAGE ?= build-package
+PREFIX ?= /usr/local
+DESTDIR ?=
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
+CCACHE_FLAGS = $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # Development builds turn warnings into errors; a plain cmake build does not.
-DEV_FLAGS = -DCV_WERROR=ON $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+DEV_FLAGS = -DCV_WERROR=ON $(CCACHE_FLAGS)
 
 # ccache, when present, shares compiled objects between build folders and clones.
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := true
 
-.PHONY: all deps build test check check-asan check-release bench fuzz clean format demo
+.PHONY: all deps build test check check-asan check-release bench fuzz clean format demo \
+	install uninstall package package-check
 
 all: build
 
@@ -60,8 +65,35 @@ fuzz: deps
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	bash fuzz/run.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
+# `make install` builds the programs and their manual pages in $(BUILD) and installs them under
+# $(DESTDIR)$(PREFIX): bin/, share/man/man1/, share/doc/corvane-tools/ (examples, copyright).
+# `make uninstall` (same PREFIX and DESTDIR) removes exactly those files.
+install: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(DEV_FLAGS) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target cvtools
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+uninstall:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(DEV_FLAGS) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target cvtools
+	cmake -DBUILD_DIR=$(BUILD) -DPREFIX="$(PREFIX)" -DDESTDIR="$(DESTDIR)" -P cmake/uninstall.cmake
+
+# `make package` builds the programs as a Debian package build does (dpkg-buildflags with full
+# hardening, build type None, no tests) and makes $(BUILD_PACKAGE)/corvane-tools_*.deb with
+# CPack. `make package-check` then checks the package: contents, dependencies, the programs
+# run from an unpacked copy, lintian.
+package: deps
+	rm -f $(BUILD_PACKAGE)/*.deb
+	eval "$$(DEB_BUILD_MAINT_OPTIONS=$${DEB_BUILD_MAINT_OPTIONS:-hardening=+all} dpkg-buildflags --export=sh)" && \
+	  cmake -S . -B $(BUILD_PACKAGE) -G Ninja -DCMAKE_BUILD_TYPE=None -DBUILD_TESTING=OFF $(CCACHE_FLAGS) $(CMAKE_FLAGS) && \
+	  cmake --build $(BUILD_PACKAGE) -j $(JOBS) --target cvtools && \
+	  cmake --build $(BUILD_PACKAGE) --target package
+
+package-check: package
+	bash tests/package/check_deb.sh $(BUILD_PACKAGE)/corvane-tools_*.deb
+
 format:
 	find libcore tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_RELEASE) $(BUILD_BENCH) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_RELEASE) $(BUILD_BENCH) $(BUILD_FUZZ) $(BUILD_PACKAGE)

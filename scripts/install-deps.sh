@@ -10,6 +10,7 @@ packages=(
   libpcre3-dev libidn-dev libssl-dev libadns1-dev
   clang-14 libclang-rt-14-dev
   dnsmasq
+  groff-base dpkg-dev file lintian
 )
 
 missing=()
