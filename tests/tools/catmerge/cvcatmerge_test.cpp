@@ -452,7 +452,6 @@ TEST_F(CvcatmergeTest, SignalsRemoveTheScratchFiles) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
       SCOPED_TRACE(std::string(c.fifo) + " " + std::to_string(sig));
       std::string fifo = dir_.path() + "/" + c.fifo;
-      std::filesystem::remove(fifo);  // the FIFO of the last round
       write("in1", "a.test U C 1\n");
       write("in2", "b.test U C 2\n");
       write("in3", "c.test U C 3\n");
@@ -491,6 +490,7 @@ TEST_F(CvcatmergeTest, SignalsRemoveTheScratchFiles) {
       EXPECT_TRUE(WIFSIGNALED(status));
       EXPECT_EQ(WTERMSIG(status), sig);
       EXPECT_EQ(listing(), "in1 in2 in3 master");
+      std::filesystem::remove(fifo);
     }
   }
 }
