@@ -10,7 +10,7 @@
 #           without "http://" and trailing "/", with 1-3 categories ("U C 12,45"), every
 #           tenth a deny line ("U D"), every twentieth a category line with 45 beside others.
 #
-# Figures (median of CATMERGE_BENCH_RUNS runs, default 3), wall time and peak RSS from
+# Figures (median of CATMERGE_BENCH_RUNS runs, default 3), wall and CPU time and peak RSS from
 # /usr/bin/time -v:
 #   merge    cvcatmerge -i input -f master -o out
 #   floor    the engine's share of the same work: cvlistcheck -q loading the input and
@@ -48,8 +48,8 @@ if [ ! -s "$master" ] || [ ! -s "$input" ]; then
   cut -d' ' -f1 "$input" > "$work/input-urls.txt"
 fi
 
-# run NAME CMD...: runs CMD $runs times through /usr/bin/time -v; appends "wall_s maxrss_kb"
-# per run to $work/NAME.runs.
+# run NAME CMD...: runs CMD $runs times through /usr/bin/time -v; appends "wall_s maxrss_kb
+# cpu_s" (cpu: user + system) per run to $work/NAME.runs.
 run() {
   local name=$1 i
   shift
@@ -67,7 +67,8 @@ run() {
     awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0;
                                            for (i = 1; i <= n; i++) s = s * 60 + t[i]; w = s }
                 /Maximum resident set size/ { r = $2 }
-                END { print w, r }' "$work/$name.time" >> "$work/$name.runs"
+                /User time|System time/ { c += $2 }
+                END { print w, r, c }' "$work/$name.time" >> "$work/$name.runs"
   done
 }
 median() {  # median of column $2 of file $1
@@ -86,14 +87,16 @@ awk -v m="$master_n" -v in_n="$input_n" -v runs="$runs" -v lines="$lines" \
     -v mw="$(median "$work/merge.runs" 1)" -v mr="$(median "$work/merge.runs" 2)" \
     -v aw="$(median "$work/floor_a.runs" 1)" -v ar="$(median "$work/floor_a.runs" 2)" \
     -v bw="$(median "$work/floor_b.runs" 1)" -v br="$(median "$work/floor_b.runs" 2)" \
-    -v cw="$(median "$work/copy.runs" 1)" 'BEGIN {
+    -v cw="$(median "$work/copy.runs" 1)" -v mc="$(median "$work/merge.runs" 3)" \
+    -v ac="$(median "$work/floor_a.runs" 3)" -v bc="$(median "$work/floor_b.runs" 3)" 'BEGIN {
   big = m > in_n ? m : in_n;
   fw = aw + bw; fr = ar > br ? ar : br;
   printf "input %d lines, master %d lines, output %d lines; median of %d runs\n", in_n, m, lines, runs;
   printf "merge  cvcatmerge -i input -f master -o out:  %.2f s  peak RSS %d kB (%.0f bytes/master line)\n", mw, mr, mr * 1024 / big;
   printf "floor  cvlistcheck -q, both loads and lookups: %.2f s  peak RSS %d kB (%.0f bytes/master line)\n", fw, fr, fr * 1024 / big;
   printf "floor  cat input master > copy:                %.2f s\n", cw;
-  printf "ratio  merge / engine floor: time %.2f, memory %.2f\n", mw / fw, mr / fr;
+  printf "cpu    (user + system) merge %.2f s, engine floor %.2f s\n", mc, ac + bc;
+  printf "ratio  merge / engine floor: wall time %.2f, cpu time %.2f, memory %.2f\n", mw / fw, mc / (ac + bc), mr / fr;
   printf "target <= 4 s:                   %s\n", (mw <= 4 ? "met" : "MISSED");
   printf "target <= 300 bytes/master line: %s\n", (mr * 1024 / big <= 300 ? "met" : "MISSED");
 }'

@@ -26,6 +26,7 @@
 //
 // One thread; one URL list in memory at a time.
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -669,6 +670,12 @@ int catmerge_chain(const catmerge_settings& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // glibc raises its mmap threshold to the size of each large block freed. Once the first
+  // list of a step is released (its tables are blocks of megabytes), the second list's
+  // growing tables would come from the heap, and each outgrown copy would stay there as a
+  // hole: 14 MB more at the peak with a 1,000,000-line master. A fixed threshold keeps large
+  // blocks in mappings of their own, returned when freed.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   catmerge_settings s;
   int status = catmerge_parse_options(argc, argv, &s);
   if (status >= 0) return status;
