@@ -167,6 +167,11 @@ TEST_F(CvcatmergeTest, OneInputWithTheMaster) {
     // Without -V only the loader's reports of lines it cannot store reach standard error.
     if (std::string(c.what).find("explode") == std::string::npos) {
       EXPECT_EQ(r.err, "");
+      // Nothing here fails a pass: -S changes nothing (comment lines included).
+      r = run({"-S", "-i", "in", "-f", "master"});
+      EXPECT_EQ(r.out, c.expected);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.status, 0);
     }
   }
 }
@@ -495,6 +500,17 @@ TEST_F(CvcatmergeTest, SignalsRemoveTheScratchFiles) {
         if (!present) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       EXPECT_TRUE(present);
+      for (std::string name : c.wait_for) {
+        size_t p = name.find("%p");
+        if (p != std::string::npos) name.replace(p, 2, std::to_string(pid));
+        struct stat st;
+        if (lstat((dir_.path() + "/" + name).c_str(), &st) != 0) continue;
+        // Scratch files are private; the output's temporary file has the usual mode.
+        if (name.find("catmerge") != std::string::npos) {
+          EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+        }
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+      }
       // Give the run the moment from creating the files to the blocking open.
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       kill(pid, sig);
