@@ -628,7 +628,9 @@ int catmerge_chain(const catmerge_settings& s) {
     const char* out_name;
     FILE* out;
     if (last) {
-      if (!final_out.open(s.output_path ? s.output_path->c_str() : nullptr)) {
+      // An empty name cannot be created (output_file would take it for standard output).
+      if ((s.output_path && s.output_path->empty()) ||
+          !final_out.open(s.output_path ? s.output_path->c_str() : nullptr)) {
         fputs("Error: unable to open outfile", stderr);
         return CATMERGE_EXIT_FAILURE;
       }
