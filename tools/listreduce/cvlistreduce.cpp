@@ -10,6 +10,7 @@
 // The sorted copy of the input is a scratch file in $TMPDIR (when it is an absolute path) or
 // /tmp, created exclusively with mode 0600 and removed on every way out, signals included.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -142,7 +143,11 @@ int listreduce_check_outputs(const listreduce_settings& s) {
             red, clash);
     return LISTREDUCE_EXIT_FAILURE;
   }
-  if (out != nullptr && red != nullptr && strcmp(out, "-") != 0 &&
+  // Two names for one regular file (or one name not yet there): the later rename would
+  // replace the other result. Devices such as /dev/null may take both.
+  struct stat st;
+  bool device = out != nullptr && stat(out, &st) == 0 && !S_ISREG(st.st_mode);
+  if (out != nullptr && red != nullptr && strcmp(out, "-") != 0 && !device &&
       (strcmp(out, red) == 0 || file_same(out, red))) {
     fprintf(stderr,
             "Error redundant file %s is the same file as the output %s. Nothing written.\n", red,
