@@ -242,7 +242,7 @@ int listreduce_main(listreduce* r, const listreduce_settings& s) {
       fprintf(stderr, "Error sorting input file %s\n", s.input->c_str());
       return LISTREDUCE_EXIT_FAILURE;
     }
-    sorted = cvlistreduce_sort(s.input->c_str(), copy->path().c_str(), &lines);
+    sorted = cvlistreduce_sort(s.input->c_str(), copy->path().c_str(), &lines, r);
   }
   // A copy that could not be written whole is not loaded: its missing lines would be lost.
   if (sorted != 0) {

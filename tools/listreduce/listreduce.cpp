@@ -110,7 +110,8 @@ std::unique_ptr<listreduce> listreduce_initialize() {
   try {
     auto r = std::make_unique<listreduce>();
     r->list = urllist_initialize(0);
-    if (!r->list) return nullptr;
+    r->scheme_list = urllist_initialize(0);
+    if (!r->list || !r->scheme_list) return nullptr;
     return r;
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -118,6 +119,7 @@ std::unique_ptr<listreduce> listreduce_initialize() {
 }
 
 void listreduce_prepare(listreduce* r, size_t lines) {
+  r->anyport_below.reset(lines, 16);
   if (!r->shortcuts) return;
   r->key_filter.reset(lines, 16);
   r->occurrence_filter.reset(lines, 16);
@@ -244,6 +246,48 @@ bool listreduce_parent_path(std::string_view url, std::string* out) {
   return false;
 }
 
+uint64_t listreduce_place_hash(std::string_view key_text) {
+  size_t end = key_text.find_first_of("/?#");
+  if (end == std::string_view::npos) end = key_text.size();
+  char buf[256];
+  if (key_text.size() < sizeof(buf)) {
+    memcpy(buf, key_text.data(), key_text.size());
+    for (size_t i = 0; i < end; ++i) buf[i] = static_cast<char>(tolower(static_cast<unsigned char>(buf[i])));
+    return cityhash64(buf, key_text.size());
+  }
+  std::string s(key_text);
+  for (size_t i = 0; i < end; ++i) s[i] = static_cast<char>(tolower(static_cast<unsigned char>(s[i])));
+  return cityhash64(s);
+}
+
+bool listreduce_place_parent(std::string_view t, std::string_view* parent) {
+  size_t q = t.find_first_of("?#");
+  if (q != std::string_view::npos) {
+    *parent = t.substr(0, q);
+    return true;
+  }
+  size_t host_end = t.find('/');
+  if (host_end != std::string_view::npos) {
+    size_t last = t.find_last_not_of('/');
+    if (last == std::string_view::npos || last < host_end) {
+      *parent = t.substr(0, host_end);
+    } else {
+      size_t slash = t.rfind('/', last);
+      *parent = t.substr(0, slash);
+    }
+    return !parent->empty();
+  }
+  size_t colon = t.rfind(':');
+  if (colon != std::string_view::npos && t.find(']', colon) == std::string_view::npos) {
+    *parent = t.substr(0, colon);
+    return !parent->empty();
+  }
+  size_t dot = t.find('.');
+  if (dot == std::string_view::npos || dot + 1 >= t.size()) return false;
+  *parent = t.substr(dot + 1);
+  return true;
+}
+
 // ---- Lookups --------------------------------------------------------------------------------
 
 namespace {
@@ -301,6 +345,102 @@ void note_own(listreduce* r, int64_t line_number, uint8_t bits) {
   size_t i = static_cast<size_t>(line_number);
   if (r->own_hashes.size() <= i) r->own_hashes.resize(i + 1, 0);
   r->own_hashes[i] |= bits;
+}
+
+// A line without scheme at `key_text` answers, once a line with a scheme above it is gone,
+// for its place: note its categories at every such place above it.
+void note_below(listreduce* r, std::string_view key_text, uint32_t id) {
+  if (r->below.empty()) return;
+  std::string_view t = key_text, parent;
+  while (listreduce_place_parent(t, &parent)) {
+    auto it = r->below.find(listreduce_place_hash(parent));
+    if (it != r->below.end()) {
+      if (it->second == listreduce::below_none) {
+        it->second = id;
+      } else if (it->second != id) {
+        it->second = listreduce::below_mixed;
+      }
+    }
+    t = parent;
+  }
+}
+
+// The lowercase host of `key_text` (a URL without scheme) and whether an explicit port
+// follows it.
+bool host_of(std::string_view key_text, std::string* host) {
+  size_t end = key_text.find_first_of("/?#");
+  std::string_view a = key_text.substr(0, end);
+  size_t at = a.rfind('@');
+  if (at != std::string_view::npos) a.remove_prefix(at + 1);
+  size_t colon = a.rfind(':');
+  bool port = colon != std::string_view::npos && a.find(']', colon) == std::string_view::npos;
+  if (port) a = a.substr(0, colon);
+  host->assign(a);
+  string_lcase(host->data());
+  return port;
+}
+
+void note_port_host(listreduce* r, std::string_view key_text, const char* type) {
+  if (!listreduce_trims(type)) return;
+  std::string host;
+  if (host_of(key_text, &host)) {
+    r->port_hosts.insert(cityhash64(host));
+    return;
+  }
+  std::string_view h = host;
+  if (key_text.find_first_of("/?#") != std::string_view::npos) r->anyport_below.add(cityhash64(h));
+  for (size_t dot = h.find('.'); dot != std::string_view::npos; dot = h.find('.')) {
+    h.remove_prefix(dot + 1);
+    r->anyport_below.add(cityhash64(h));
+  }
+}
+
+// True when the host of `key_text` or one of its parent domains has entries with an explicit
+// port while `key_text` has none.
+bool near_port_entries(const listreduce* r, std::string_view key_text) {
+  if (r->port_hosts.empty()) return false;
+  std::string host;
+  if (host_of(key_text, &host)) return false;
+  std::string_view h = host;
+  for (;;) {
+    if (r->port_hosts.count(cityhash64(h)) != 0) return true;
+    size_t dot = h.find('.');
+    if (dot == std::string_view::npos) return false;
+    h.remove_prefix(dot + 1);
+  }
+}
+
+// Stores a line written with a scheme in the scheme list, as the filter stores it: under its
+// trimmed text with the scheme, carrying its set number (or not_category).
+void add_scheme_line(listreduce* r, const char* text, const char* type, uint32_t id) {
+  void* data = reinterpret_cast<void*>(static_cast<uintptr_t>(id) + 1);
+  urllist_add_internal(r->scheme_list.get(), text, type, URLLIST_ACTION_NO_ACTION, data, -1);
+}
+
+// The record a new line's record replaces at its place: `raw` (what the lookup of its URL
+// found) when it stands there. Null when none.
+listreduce_entry* replaced_at(listreduce_entry* raw, urllist_hash_value key) {
+  return raw != nullptr && raw->key_hash == key ? raw : nullptr;
+}
+
+// True when `e` answers for URLs of `scheme_type` in the filter: it has no scheme, or a line
+// of that scheme carried it.
+bool applies(const listreduce_entry* e, uint64_t scheme_type) {
+  if (!e->with_scheme) return true;
+  if (scheme_type == LISTREDUCE_SCHEME_NONE) return false;
+  for (const listreduce_occurrence* o = &e->first; o != nullptr; o = o->next) {
+    if (o->scheme_type == scheme_type) return true;
+  }
+  return false;
+}
+
+// The record that answers for `scheme_type` at the place where the lookup found `e`: the
+// newest one there that applies to it.
+listreduce_entry* answering(listreduce_entry* e, uint64_t scheme_type) {
+  for (; e != nullptr; e = e->replaced) {
+    if (applies(e, scheme_type)) return e;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -369,14 +509,24 @@ int add_other(listreduce* r, const char* url, const char* type, const char* acti
   trim_url(t, type, &changed);
   const urllist_hash_value full = cityhash64(t, strlen(t));
   const char* key_text = trim_scheme(t, type, &scheme_changed, &scheme_type);
+  const urllist_hash_value key = cityhash64(key_text, strlen(key_text));
+  listreduce_entry* replaced = nullptr;
+  if (!scheme_changed && listreduce_trims(type)) {
+    note_below(r, key_text, listreduce_entry::not_category);
+  }
+  if (scheme_changed) add_scheme_line(r, t, type, listreduce_entry::not_category);
+  note_port_host(r, key_text, type);
+  if (!r->shortcuts || r->key_filter.count(key) > 0) replaced = replaced_at(find_record(r, url), key);
   listreduce_entry& e = r->entries.emplace_back();
   e.with_scheme = static_cast<uint32_t>(scheme_changed);
-  e.key_hash = cityhash64(key_text, strlen(key_text));
+  e.replaced = replaced;
+  e.key_hash = key;
   e.first = {scheme_type, full, line_number, nullptr};
   if (urllist_add_internal(r->list.get(), key_text, type, URLLIST_ACTION_NO_ACTION, &e, -1) != 0) {
     r->entries.pop_back();
     return 0;
   }
+  r->key_filter.add(key);
   r->occurrence_filter.add(full);
   note_own(r, line_number, 1);
   return 0;
@@ -404,16 +554,25 @@ int cvlistreduce_add_url(listreduce* r, const char* url, const char* type, const
 
     // The entry that already covers this URL with the same categories. Only one with this
     // key hash matters; when no record has the key or the categories, there is none.
-    listreduce_entry* found = nullptr;
-    if (r->shortcuts && (r->key_filter.count(key) == 0 ||
-                         (compare && id == listreduce_category_table::none))) {
+    // A line with a scheme also needs the record at its place, whatever its categories.
+    listreduce_entry* raw = nullptr;
+    if (r->shortcuts &&
+        (r->key_filter.count(key) == 0 ||
+         (!scheme_changed && compare && id == listreduce_category_table::none))) {
       r->stats.skipped++;
     } else {
-      found = find_record(r, url);
-      if (found != nullptr && (found->categories == listreduce_entry::not_category ||
-                               (compare && found->categories != id))) {
-        found = nullptr;
-      }
+      raw = find_record(r, url);
+    }
+    listreduce_entry* found = raw;
+    if (found != nullptr && (found->categories == listreduce_entry::not_category ||
+                             (compare && found->categories != id))) {
+      found = nullptr;
+    }
+    note_port_host(r, key_text, type);
+    if (scheme_changed) {
+      add_scheme_line(r, t, type, r->categories.intern(r->scratch.items()));
+    } else if (listreduce_trims(type) && !r->below.empty()) {
+      note_below(r, key_text, r->categories.intern(r->scratch.items()));
     }
     if (found != nullptr && found->key_hash == key) {
       if (!found->with_scheme) return 0;  // it covers every scheme already
@@ -445,6 +604,7 @@ int cvlistreduce_add_url(listreduce* r, const char* url, const char* type, const
     listreduce_entry& e = r->entries.emplace_back();
     e.categories = id;
     e.with_scheme = static_cast<uint32_t>(scheme_changed);
+    e.replaced = replaced_at(raw, key);
     e.key_hash = key;
     e.first = {scheme_type, full, line_number, nullptr};
     int rc =
@@ -534,7 +694,30 @@ struct c_free {
 
 }  // namespace
 
-int cvlistreduce_sort(const char* input, const char* copy, size_t* lines) {
+namespace {
+
+// The place of a category line written with a scheme, for listreduce::below.
+void note_scheme_place(listreduce* r, const char* line, size_t len) {
+  std::string work(line, len);
+  while (!work.empty() && (work.back() == '\n' || work.back() == '\r')) work.pop_back();
+  char* f[4];
+  int n = split_fields(work.data(), f);
+  const char* type = "U";
+  if (n == 4 && f[2][0] == 'C') {
+    type = f[1];
+  } else if (!(n == 2 || (n == 3 && isdigit(static_cast<unsigned char>(f[1][0]))))) {
+    return;
+  }
+  int changed = 0, scheme_changed = 0;
+  uint64_t scheme_type = 0;
+  trim_url(f[0], type, &changed);
+  const char* key_text = trim_scheme(f[0], type, &scheme_changed, &scheme_type);
+  if (scheme_changed) r->below.emplace(listreduce_place_hash(key_text), listreduce::below_none);
+}
+
+}  // namespace
+
+int cvlistreduce_sort(const char* input, const char* copy, size_t* lines, listreduce* r) {
   FILE* in = fopen(input, "r");
   if (in == nullptr) {
     perror("Fail to open input file");
@@ -569,6 +752,7 @@ int cvlistreduce_sort(const char* input, const char* copy, size_t* lines) {
     size_t len = static_cast<size_t>(n);
     bool open = len == 0 || buf[len - 1] != '\n';
     if (memmem(buf, len, "://", 3) != nullptr) {
+      if (r != nullptr) note_scheme_place(r, buf, len);
       later.append(buf, len);
       later_count++;
       later_ends_open = open;
@@ -617,53 +801,158 @@ void put_line(FILE* f, const char* text, size_t len) {
   fputc('\n', f);
 }
 
+// The text one level above a URL with a scheme in the filter's tree: without its query, its
+// last path segment, its port, or its first domain label; "scheme://" above a one-label
+// host. False when it cannot be told (an IP host, a path that cannot be cut).
+bool scheme_parent(urllist_exploded_url* x, const std::string& url, std::string* out) {
+  if (x->query_part != nullptr) {
+    size_t q = url.find_first_of("?#");
+    if (q == std::string::npos) return false;
+    out->assign(url, 0, q);
+    return true;
+  }
+  if (x->first_path_part != nullptr) return listreduce_parent_path(url, out);
+  if (x->is_ip || x->host == nullptr) return false;
+  size_t host = static_cast<size_t>(x->host - x->source);
+  size_t host_end = host + x->host_len;
+  if (host_end > url.size()) return false;
+  if (host_end < url.size() && url[host_end] == ':') {
+    out->assign(url, 0, host_end);
+  } else if (x->label_count > 1) {
+    size_t dot = url.find('.', host);
+    if (dot == std::string::npos || dot >= host_end) return false;
+    out->assign(url, 0, host);
+    out->append(url, dot + 1, std::string::npos);
+  } else {
+    out->assign(url, 0, host);
+  }
+  return true;
+}
+
+bool answer_keeps(const listreduce* r, uint32_t answer, uint32_t id) {
+  return answer != listreduce_entry::not_category && (!r->compare || answer == id);
+}
+
+// A line written with a scheme is about to go because `covering`, an entry without scheme,
+// covers it. The filter answers its URL, once it is gone, from the entries with the same
+// scheme above it, and only without them from the entries without scheme (`covering`, or
+// one replaced at the line's own place). True when that answer keeps the line's categories.
+bool scheme_answer_kept(listreduce* r, urllist_exploded_url* x, const std::string& url,
+                        const char* key_text, uint32_t id, urllist_hash_value key,
+                        const listreduce_entry* covering) {
+  // Other query entries of the scheme at the same place may answer the line's own URL, and
+  // the places above an IP host are not known here: such lines stay.
+  if (x->query_part != nullptr || x->is_ip) return false;
+  const listreduce_entry* star = covering;
+  listreduce_entry* own = find_record(r, x);
+  if (own != nullptr && own != covering) {
+    if (own->key_hash == key) {
+      if (const listreduce_entry* here = answering(own, LISTREDUCE_SCHEME_NONE)) star = here;
+    } else {
+      if (own->with_scheme) return false;
+      star = own;
+    }
+  }
+  std::string parent;
+  if (!scheme_parent(x, url, &parent)) return false;
+  urllist_exploded_url_ptr px = urllist_explode_charset(parent, nullptr, 0, 0, nullptr);
+  if (!px) return false;
+  r->stats.lookups++;
+  urllist_action* a = nullptr;
+  if (urllist_lookup_data(r->scheme_list.get(), px.get(), &a) == 0) {
+    uintptr_t v = reinterpret_cast<uintptr_t>(urllist_action_get_raw_data(a));
+    return answer_keeps(r, static_cast<uint32_t>(v - 1), id);
+  }
+  // No entry of the scheme above: the entries without scheme answer, also those below the
+  // line's place, which the line hid until now.
+  auto below = r->below.find(listreduce_place_hash(key_text));
+  if (below == r->below.end() || (below->second != listreduce::below_none && below->second != id)) {
+    return false;
+  }
+  return answer_keeps(r, star->categories, id);
+}
+
 // The line's outcome after its duplicate test: covered by a broader entry of the list?
 // `trimmed` is the trimmed URL text; true when the line is redundant.
-bool covered(listreduce* r, urllist_exploded_url* x, const std::string& trimmed, uint32_t id,
-             uint64_t scheme_type, urllist_hash_value full, urllist_hash_value key,
-             int64_t line_number) {
+bool covered(listreduce* r, urllist_exploded_url* x, const std::string& trimmed,
+             const char* key_text, uint32_t id, uint64_t scheme_type, urllist_hash_value full,
+             urllist_hash_value key, int64_t line_number) {
   std::string& cut = r->cut;
   // The covering lookup of one cut text: equal categories and a compatible scheme, then the
   // duplicate test on it tells whether the entry found is this line's own.
-  auto judge = [&](bool* is_covered) -> bool {
-    *is_covered = false;
+  auto cannot_cover = [&]() {
     if (r->compare && id == listreduce_category_table::none) {
       // No record has these categories, so no lookup can find equal ones.
       r->stats.skipped++;
-      return false;
+      return true;
     }
     if (r->shortcuts && r->compare && r->categories.only_line(id, line_number)) {
       // Only this line's own record has them: finding it leaves the line surviving.
       r->stats.skipped++;
-      return false;
+      return true;
     }
-    listreduce_entry* e = find_record(r, cut);
+    return false;
+  };
+  // Once covered by `e` (found for the cut text): the duplicate test on it tells whether `e`
+  // is this line's own entry.
+  auto redundant_under = [&](const listreduce_entry* e) {
+    int out = 0;
+    if (duplicate_in(e, full, key, line_number, &out) == 0 && out == 0) return false;
+    if (near_port_entries(r, key_text)) return false;
+    // An entry of another action that this line replaced at its place would answer again
+    // once the line is gone (such lines pass untouched): the line stays.
+    const listreduce_entry* here = find_record(r, x);
+    if (here != nullptr && here->key_hash == key) {
+      for (const listreduce_entry* p = here; p != nullptr; p = p->replaced) {
+        if (p->categories == listreduce_entry::not_category) return false;
+      }
+    }
+    return e->with_scheme || scheme_type == LISTREDUCE_SCHEME_NONE ||
+           scheme_answer_kept(r, x, trimmed, key_text, id, key, e);
+  };
+  // The covering lookup of one cut text: equal categories and a compatible scheme.
+  auto judge = [&]() -> bool {
+    if (cannot_cover()) return false;
+    listreduce_entry* e = answering(find_record(r, cut), scheme_type);
     if (e == nullptr || e->categories == listreduce_entry::not_category) return false;
     if (r->compare && e->categories != id) return false;
-    if (cvlistreduce_url_match(e, scheme_type) != 1) return false;
-    *is_covered = true;
-    int out = 0;
-    return !(duplicate_in(e, full, key, line_number, &out) == 0 && out == 0);
+    return redundant_under(e);
   };
-  bool is_covered = false;
   if (x->query_part != nullptr) {
+    // Every other query entry that the URL's parameters meet answers for it once the line is
+    // gone, so each parameter's removal is looked up: any entry found that applies to the
+    // line's scheme must carry the same categories, and one of them covers the line.
+    if (cannot_cover()) return false;
+    const listreduce_entry* first = nullptr;
     for (int k = 1;; ++k) {
       int rc = listreduce_remove_parameter(trimmed, k, &cut);
-      if (rc < 0) return false;
+      if (rc < 0) break;
       if (rc == 0) continue;
-      bool redundant = judge(&is_covered);
-      if (is_covered) return redundant;
+      listreduce_entry* e = answering(find_record(r, cut), scheme_type);
+      if (e == nullptr) continue;
+      if (e->categories == listreduce_entry::not_category) return false;
+      if (r->compare && e->categories != id) return false;
+      if (first == nullptr) {
+        first = e;
+        r->covering.assign(cut);
+      }
     }
+    if (first == nullptr) return false;
+    return redundant_under(first);
   }
   if (x->first_path_part != nullptr) {
     if (!listreduce_parent_path(trimmed, &cut)) return false;
-    return judge(&is_covered);
+    return judge();
   }
   if (x->is_ip || x->host == nullptr) return false;
   size_t host = static_cast<size_t>(x->host - x->source);
   size_t host_end = host + x->host_len;
   if (host_end > trimmed.size() || host > trimmed.size()) return false;
   if (host_end < trimmed.size() && trimmed[host_end] == ':') {
+    // Entries without port below this host answer the port's URLs once the line is gone.
+    std::string host;
+    host_of(key_text, &host);
+    if (r->anyport_below.count(cityhash64(host)) > 0) return false;
     cut.assign(trimmed, 0, host_end);
   } else if (x->label_count > 2) {
     size_t dot = trimmed.find('.', host);
@@ -673,7 +962,7 @@ bool covered(listreduce* r, urllist_exploded_url* x, const std::string& trimmed,
   } else {
     return false;
   }
-  return judge(&is_covered);
+  return judge();
 }
 
 }  // namespace
@@ -750,13 +1039,22 @@ int listreduce_reduce_file(listreduce* r, FILE* in, FILE* out, FILE* redundant) 
         }
         if (maybe) {
           int dup = 0;
-          is_redundant = duplicate_in(find_record(r, x.get()), full, key, line_number, &dup) == 0 &&
-                         dup == 1;
+          listreduce_entry* e = find_record(r, x.get());
+          // At the line's own place, the entry that answers for its scheme there.
+          if (e != nullptr && e->key_hash == key) {
+            listreduce_entry* a = answering(e, scheme_type);
+            if (a != nullptr) e = a;
+          }
+          is_redundant = duplicate_in(e, full, key, line_number, &dup) == 0 && dup == 1;
+          if (is_redundant && !e->with_scheme && scheme_changed) {
+            is_redundant = scheme_answer_kept(r, x.get(), trimmed, key_text, id, key, e);
+          }
         } else {
           r->stats.skipped++;
         }
         if (!is_redundant) {
-          is_redundant = covered(r, x.get(), trimmed, id, scheme_type, full, key, line_number);
+          is_redundant =
+              covered(r, x.get(), trimmed, key_text, id, scheme_type, full, key, line_number);
         }
       }
       if (is_redundant) {

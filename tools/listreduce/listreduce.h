@@ -14,7 +14,7 @@
 //      same categories and a compatible scheme, is redundant; every other line survives.
 //
 // Memory. Records and extra occurrences live in two arenas (std::deque: stable addresses, no
-// allocator header per record); a record is 48 bytes. Category sets are interned once each in
+// allocator header per record); a record is 56 bytes. Category sets are interned once each in
 // one pool, so a record holds a 32-bit set number and equal sets have equal numbers.
 //
 // Shortcuts. Most lookups of both passes cannot change the outcome, and on a list of millions
@@ -33,6 +33,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "urllist/exploded_url.h"
@@ -56,15 +58,20 @@ struct listreduce_occurrence {
   listreduce_occurrence* next = nullptr;
 };
 
-// The tool's record of one stored entry (48 bytes): the data word of the entry's action.
+// The tool's record of one stored entry (56 bytes): the data word of the entry's action.
 struct listreduce_entry {
   static constexpr uint32_t not_category = UINT32_MAX;
   // Set number in the category table; not_category for an entry whose action is no category
   // action: it stands in the list only to shadow what it replaces, as it does in the filter.
   uint32_t categories = not_category;
   uint32_t with_scheme = 0;  // 1: written with a scheme; 0: covers every scheme
+  uint32_t reserved = 0;
   urllist_hash_value key_hash = 0;  // CityHash64 of the trimmed URL text without scheme
   listreduce_occurrence first;
+  // The entry at the same place that this one replaced in the reduce list, newest first. The
+  // filter keeps one entry per scheme subtree at a place (an entry without scheme, one per
+  // scheme), so an entry replaced here may still answer for the schemes this one does not.
+  listreduce_entry* replaced = nullptr;
 };
 
 // Interned category sets. Each distinct set gets a number; the table also counts the records
@@ -120,6 +127,23 @@ class listreduce_filter {
 // Run settings and the reduce list with everything it owns.
 struct listreduce {
   urllist_ptr list;
+  // The lines written with a scheme, stored with it as the filter stores them: the filter
+  // answers a URL of scheme s from its s entries before any entry without scheme, however
+  // specific, so a line with a scheme may only go when the s entries above it agree.
+  urllist_ptr scheme_list;
+  // For the place (normalised key hash) of every category line written with a scheme: the
+  // categories of the lines without scheme at places below it (a set number, below_none,
+  // below_mixed or not_category). Once the line is gone they answer for those places.
+  static constexpr uint32_t below_none = UINT32_MAX - 1;
+  static constexpr uint32_t below_mixed = UINT32_MAX - 2;
+  std::unordered_map<uint64_t, uint32_t> below;
+  // Hashes of the lowercase hosts that some line names with an explicit port. For such a
+  // host the filter answers a URL with that port from the port's entries first, so a line
+  // without port there may only go when nothing else can answer.
+  std::unordered_set<uint64_t> port_hosts;
+  // Hosts (and parent domains) with entries without port below them: once a line with an
+  // explicit port is gone, they answer URLs with that port.
+  listreduce_filter anyport_below;
   std::deque<listreduce_entry> entries;  // every record made, in making order
   std::deque<listreduce_occurrence> extra_occurrences;
   listreduce_category_table categories;
@@ -146,6 +170,7 @@ struct listreduce {
   category_set scratch;
   std::string work;
   std::string cut;
+  std::string covering;
 };
 
 // Creates the state with its empty reduce list; null when the list cannot be made.
@@ -197,9 +222,18 @@ inline constexpr int LISTREDUCE_FATAL = -100;
 // Writes the sorted copy of `input` to `copy` (created exclusively, mode 0600): every line
 // without "://", then every line with it, each group in input order. A line that lacked its
 // newline gets one when more lines follow it in the copy. *lines (when given) receives the
-// number of lines. Returns 0, or 1 after a message ("Fail to open input file", "Fail to open
-// output file", or a read or write error) with nothing usable in the copy.
-int cvlistreduce_sort(const char* input, const char* copy, size_t* lines = nullptr);
+// number of lines. With `r`, the places of the category lines written with a scheme are
+// noted in r->below. Returns 0, or 1 after a message ("Fail to open input file", "Fail to
+// open output file", or a read or write error) with nothing usable in the copy.
+int cvlistreduce_sort(const char* input, const char* copy, size_t* lines = nullptr,
+                      listreduce* r = nullptr);
+
+// The hash of a URL's place without scheme (`key_text`, trimmed), its authority lowercased.
+uint64_t listreduce_place_hash(std::string_view key_text);
+
+// The text of the place one level up (query, last path segment, port, first label removed);
+// false at the top.
+bool listreduce_place_parent(std::string_view key_text, std::string_view* parent);
 
 // The first pass over `path`. Returns 0, -1 (no path or list), -4 (cannot open or read the
 // file) or LISTREDUCE_FATAL.
