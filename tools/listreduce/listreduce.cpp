@@ -511,7 +511,8 @@ int add_other(listreduce* r, const char* url, const char* type, const char* acti
   const char* key_text = trim_scheme(t, type, &scheme_changed, &scheme_type);
   const urllist_hash_value key = cityhash64(key_text, strlen(key_text));
   listreduce_entry* replaced = nullptr;
-  if (!scheme_changed && listreduce_trims(type)) {
+  // Lines without "://" are noted when the second pass keeps them (see surviving_below).
+  if (!scheme_changed && listreduce_trims(type) && strstr(url, "://") != nullptr) {
     note_below(r, key_text, listreduce_entry::not_category);
   }
   if (scheme_changed) add_scheme_line(r, t, type, listreduce_entry::not_category);
@@ -571,7 +572,7 @@ int cvlistreduce_add_url(listreduce* r, const char* url, const char* type, const
     note_port_host(r, key_text, type);
     if (scheme_changed) {
       add_scheme_line(r, t, type, r->categories.intern(r->scratch.items()));
-    } else if (listreduce_trims(type) && !r->below.empty()) {
+    } else if (listreduce_trims(type) && !r->below.empty() && strstr(url, "://") != nullptr) {
       note_below(r, key_text, r->categories.intern(r->scratch.items()));
     }
     if (found != nullptr && found->key_hash == key) {
@@ -796,6 +797,29 @@ namespace {
 
 bool blank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
+// Replaces `url` by the text one place up (its scheme kept). False at the top.
+bool url_parent(std::string* url) {
+  const char* sep = scheme_end(url->c_str());
+  size_t start = sep != nullptr ? static_cast<size_t>(sep - url->c_str()) + 3 : 0;
+  std::string_view parent;
+  if (!listreduce_place_parent(std::string_view(*url).substr(start), &parent)) return false;
+  std::string up = url->substr(0, start);
+  up.append(parent);
+  url->swap(up);
+  return true;
+}
+
+// A kept line without "://" answers, once a line with a scheme above it is gone, for its
+// place. Such lines all come before the lines with a scheme in the copy, so every one of them
+// is noted before the first line with a scheme is judged, and lines that went are not.
+void surviving_below(listreduce* r, const char* url, const char* type, uint32_t id) {
+  if (r->below.empty() || !listreduce_trims(type) || strstr(url, "://") != nullptr) return;
+  std::string t(url);
+  int changed = 0;
+  trim_url(t.data(), type, &changed);
+  note_below(r, std::string_view(t.c_str()), id);
+}
+
 void put_line(FILE* f, const char* text, size_t len) {
   fwrite(text, 1, len, f);
   fputc('\n', f);
@@ -827,6 +851,22 @@ bool scheme_parent(urllist_exploded_url* x, const std::string& url, std::string*
     out->assign(url, 0, host);
   }
   return true;
+}
+
+// The entry that answers for `scheme_type` at the place of `e` once the line of `e` is gone:
+// the next one below it there that applies, passing over entries of that scheme whose lines
+// `e` replaced with the same text (they go as duplicates). Null when none.
+const listreduce_entry* next_answer(const listreduce_entry* e, uint64_t scheme_type) {
+  for (const listreduce_entry* p = e->replaced; p != nullptr; p = p->replaced) {
+    if (!applies(p, scheme_type)) continue;
+    if (!p->with_scheme || p->categories == listreduce_entry::not_category) return p;
+    for (const listreduce_occurrence* o = &p->first; o != nullptr; o = o->next) {
+      if (o->scheme_type != scheme_type) continue;
+      int dup = 0;
+      if (duplicate_in(e, o->full_hash, 0, o->line_number, &dup) != 0) return p;  // it stays
+    }
+  }
+  return nullptr;
 }
 
 bool answer_keeps(const listreduce* r, uint32_t answer, uint32_t id) {
@@ -872,6 +912,17 @@ bool scheme_answer_kept(listreduce* r, urllist_exploded_url* x, const std::strin
   return answer_keeps(r, star->categories, id);
 }
 
+// The set number (or not_category) of the entry of the scheme list that answers `url`.
+bool scheme_list_answer(listreduce* r, const std::string& url, uint32_t* id) {
+  urllist_exploded_url_ptr px = urllist_explode_charset(url, nullptr, 0, 0, nullptr);
+  if (!px) return false;
+  r->stats.lookups++;
+  urllist_action* a = nullptr;
+  if (urllist_lookup_data(r->scheme_list.get(), px.get(), &a) != 0) return false;
+  *id = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(urllist_action_get_raw_data(a)) - 1);
+  return true;
+}
+
 // The line's outcome after its duplicate test: covered by a broader entry of the list?
 // `trimmed` is the trimmed URL text; true when the line is redundant.
 bool covered(listreduce* r, urllist_exploded_url* x, const std::string& trimmed,
@@ -895,9 +946,8 @@ bool covered(listreduce* r, urllist_exploded_url* x, const std::string& trimmed,
   };
   // Once covered by `e` (found for the cut text): the duplicate test on it tells whether `e`
   // is this line's own entry.
-  auto redundant_under = [&](const listreduce_entry* e) {
-    int out = 0;
-    if (duplicate_in(e, full, key, line_number, &out) == 0 && out == 0) return false;
+  // What stays true whatever covers the line: no entry that only this line hides comes back.
+  auto nothing_resurfaces = [&]() {
     if (near_port_entries(r, key_text)) return false;
     // An entry of another action that this line replaced at its place would answer again
     // once the line is gone (such lines pass untouched): the line stays.
@@ -907,13 +957,36 @@ bool covered(listreduce* r, urllist_exploded_url* x, const std::string& trimmed,
         if (p->categories == listreduce_entry::not_category) return false;
       }
     }
+    return true;
+  };
+  auto redundant_under = [&](const listreduce_entry* e) {
+    int out = 0;
+    if (duplicate_in(e, full, key, line_number, &out) == 0 && out == 0) return false;
+    if (!nothing_resurfaces()) return false;
     return e->with_scheme || scheme_type == LISTREDUCE_SCHEME_NONE ||
            scheme_answer_kept(r, x, trimmed, key_text, id, key, e);
   };
   // The covering lookup of one cut text: equal categories and a compatible scheme.
   auto judge = [&]() -> bool {
     if (cannot_cover()) return false;
-    listreduce_entry* e = answering(find_record(r, cut), scheme_type);
+    if (scheme_type != LISTREDUCE_SCHEME_NONE) {
+      // The filter answers this scheme from its own entries above the line first, however
+      // far up, before any entry without scheme.
+      uint32_t above = 0;
+      if (scheme_list_answer(r, cut, &above)) {
+        if (!answer_keeps(r, above, id)) return false;
+        return nothing_resurfaces();
+      }
+    }
+    listreduce_entry* e = nullptr;
+    for (int step = 0; step < 64 && e == nullptr; ++step) {
+      listreduce_entry* found = find_record(r, cut);
+      if (found == nullptr) return false;
+      e = answering(found, scheme_type);
+      // A place that holds only other schemes' entries: the filter answers this scheme from
+      // further up.
+      if (e == nullptr && !url_parent(&cut)) return false;
+    }
     if (e == nullptr || e->categories == listreduce_entry::not_category) return false;
     if (r->compare && e->categories != id) return false;
     return redundant_under(e);
@@ -1011,6 +1084,7 @@ int listreduce_reduce_file(listreduce* r, FILE* in, FILE* out, FILE* redundant) 
       if (action[0] != 'C' || is_regexp(url)) {
         put_line(out, line, len);
         r->stats.written++;
+        surviving_below(r, url, type, listreduce_entry::not_category);
         continue;
       }
       trimmed.assign(url);
@@ -1045,9 +1119,17 @@ int listreduce_reduce_file(listreduce* r, FILE* in, FILE* out, FILE* redundant) 
             listreduce_entry* a = answering(e, scheme_type);
             if (a != nullptr) e = a;
           }
-          is_redundant = duplicate_in(e, full, key, line_number, &dup) == 0 && dup == 1;
+          int rc = duplicate_in(e, full, key, line_number, &dup);
+          is_redundant = rc == 0 && dup == 1;
           if (is_redundant && !e->with_scheme && scheme_changed) {
             is_redundant = scheme_answer_kept(r, x.get(), trimmed, key_text, id, key, e);
+          } else if (rc == 0 && dup == 0 && scheme_changed && e->key_hash == key) {
+            // This line's own entry: what answers its scheme here once it is gone.
+            const listreduce_entry* next = next_answer(e, scheme_type);
+            if (next != nullptr && !next->with_scheme &&
+                answer_keeps(r, next->categories, id)) {
+              is_redundant = scheme_answer_kept(r, x.get(), trimmed, key_text, id, key, next);
+            }
           }
         } else {
           r->stats.skipped++;
@@ -1060,13 +1142,17 @@ int listreduce_reduce_file(listreduce* r, FILE* in, FILE* out, FILE* redundant) 
       if (is_redundant) {
         if (redundant != nullptr) put_line(redundant, line, len);
         r->stats.redundant++;
-      } else if (changed) {
-        std::optional<std::string> s = string_replace_string(line, url, trimmed.c_str());
-        put_line(out, s->data(), s->size());
-        r->stats.written++;
       } else {
-        put_line(out, line, len);
+        if (changed) {
+          std::optional<std::string> s = string_replace_string(line, url, trimmed.c_str());
+          put_line(out, s->data(), s->size());
+        } else {
+          put_line(out, line, len);
+        }
         r->stats.written++;
+        surviving_below(r, url, type, id == listreduce_category_table::none
+                                          ? listreduce_entry::not_category
+                                          : id);
       }
     }
   } catch (const std::bad_alloc&) {
