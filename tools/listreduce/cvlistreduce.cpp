@@ -11,6 +11,7 @@
 // /tmp, created exclusively with mode 0600 and removed on every way out, signals included.
 
 #include <sys/stat.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -251,6 +252,11 @@ int listreduce_main(listreduce* r, const listreduce_settings& s) {
   }
   listreduce_prepare(r, lines);
   int rc = cvlistreduce_add_file(r, copy->path().c_str(), s.progress, s.increment, s.compare);
+  if (getenv("CVLISTREDUCE_STATS") != nullptr) {
+    struct mallinfo2 m = mallinfo2();
+    fprintf(stderr, "after the first pass: heap %zu bytes, %zu records, %zu sets, %zu below\n",
+            m.uordblks, r->entries.size(), r->categories.size(), r->below.size());
+  }
   if (rc == LISTREDUCE_FATAL) return LISTREDUCE_EXIT_FAILURE;
   if (rc != 0) {
     fprintf(stderr, "Error loading file %s\n", copy->path().c_str());

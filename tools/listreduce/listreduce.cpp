@@ -1,6 +1,7 @@
 #include "listreduce.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -26,7 +27,11 @@ uint64_t listreduce_category_table::hash_of(std::span<const uint32_t> set) const
     h = (h ^ n) * 0xBF58476D1CE4E5B9ull;
     h ^= h >> 31;
   }
-  return h;
+  // The slot is taken from the low bits, which the products above fill from the low bits of
+  // small numbers only: mix the high bits down.
+  h ^= h >> 29;
+  h *= 0x94D049BB133111EBull;
+  return h ^ (h >> 32);
 }
 
 std::span<const uint32_t> listreduce_category_table::set_at(uint32_t id) const {
@@ -121,8 +126,8 @@ std::unique_ptr<listreduce> listreduce_initialize() {
 void listreduce_prepare(listreduce* r, size_t lines) {
   r->anyport_below.reset(lines, 16);
   if (!r->shortcuts) return;
-  r->key_filter.reset(lines, 16);
-  r->occurrence_filter.reset(lines, 16);
+  r->key_filter.reset(lines, 8);
+  r->occurrence_filter.reset(lines, 8);
   r->own_hashes.reserve(lines + 1);
 }
 
@@ -353,7 +358,10 @@ void note_below(listreduce* r, std::string_view key_text, uint32_t id) {
   if (r->below.empty()) return;
   std::string_view t = key_text, parent;
   while (listreduce_place_parent(t, &parent)) {
-    auto it = r->below.find(listreduce_place_hash(parent));
+    const uint64_t h = listreduce_place_hash(parent);
+    t = parent;
+    if (r->below_filter.count(h) == 0) continue;
+    auto it = r->below.find(h);
     if (it != r->below.end()) {
       if (it->second == listreduce::below_none) {
         it->second = id;
@@ -361,7 +369,6 @@ void note_below(listreduce* r, std::string_view key_text, uint32_t id) {
         it->second = listreduce::below_mixed;
       }
     }
-    t = parent;
   }
 }
 
@@ -713,12 +720,22 @@ void note_scheme_place(listreduce* r, const char* line, size_t len) {
   uint64_t scheme_type = 0;
   trim_url(f[0], type, &changed);
   const char* key_text = trim_scheme(f[0], type, &scheme_changed, &scheme_type);
-  if (scheme_changed) r->below.emplace(listreduce_place_hash(key_text), listreduce::below_none);
+  if (scheme_changed) {
+    const uint64_t h = listreduce_place_hash(key_text);
+    r->below.emplace(h, listreduce::below_none);
+    r->below_filter.add(h);
+  }
 }
 
 }  // namespace
 
 int cvlistreduce_sort(const char* input, const char* copy, size_t* lines, listreduce* r) {
+  if (r != nullptr) {
+    // Sized for the input's bytes: at least one line per 40 bytes of a list would be rare.
+    struct stat st;
+    r->below_filter.reset(stat(input, &st) == 0 ? static_cast<size_t>(st.st_size) / 40 : 1 << 16,
+                          8);
+  }
   FILE* in = fopen(input, "r");
   if (in == nullptr) {
     perror("Fail to open input file");

@@ -113,7 +113,8 @@ class listreduce_category_table {
 // is never below the number of times h was added, and at most 3.
 class listreduce_filter {
  public:
-  // Room for about `expected` different hashes at a low false-positive rate.
+  // Room for about `expected` different hashes (`counters_per_hash` counters each: 8 give
+  // about 5% false "maybe" answers). Without reset the filter answers "maybe" (3) always.
   void reset(size_t expected, unsigned counters_per_hash);
   void add(uint64_t h);
   unsigned count(uint64_t h) const;
@@ -137,6 +138,7 @@ struct listreduce {
   static constexpr uint32_t below_none = UINT32_MAX - 1;
   static constexpr uint32_t below_mixed = UINT32_MAX - 2;
   std::unordered_map<uint64_t, uint32_t> below;
+  listreduce_filter below_filter;  // the keys of `below`: most places have none
   // Hashes of the lowercase hosts that some line names with an explicit port. For such a
   // host the filter answers a URL with that port from the port's entries first, so a line
   // without port there may only go when nothing else can answer.
