@@ -39,11 +39,16 @@ std::span<const uint32_t> listreduce_category_table::set_at(uint32_t id) const {
   return {p + 1, p[0]};
 }
 
+// A slot holds the set number + 1 in its low half and the top half of the set's hash in its
+// high half, so that probing compares hashes before it reads a set from the pool.
 uint32_t listreduce_category_table::find(std::span<const uint32_t> set) const {
   if (slots_.empty()) return none;
+  const uint64_t h = hash_of(set);
+  const uint64_t tag = h >> 32;
   const size_t mask = slots_.size() - 1;
-  for (size_t i = hash_of(set) & mask; slots_[i] != 0; i = (i + 1) & mask) {
-    const uint32_t id = slots_[i] - 1;
+  for (size_t i = h & mask; slots_[i] != 0; i = (i + 1) & mask) {
+    if (slots_[i] >> 32 != tag) continue;
+    const uint32_t id = static_cast<uint32_t>(slots_[i]) - 1;
     std::span<const uint32_t> s = set_at(id);
     if (s.size() == set.size() && std::equal(s.begin(), s.end(), set.begin())) return id;
   }
@@ -51,12 +56,13 @@ uint32_t listreduce_category_table::find(std::span<const uint32_t> set) const {
 }
 
 void listreduce_category_table::grow() {
-  std::vector<uint32_t> bigger(slots_.empty() ? 1024 : slots_.size() * 2, 0);
+  std::vector<uint64_t> bigger(slots_.empty() ? 1024 : slots_.size() * 2, 0);
   const size_t mask = bigger.size() - 1;
   for (uint32_t id = 0; id < offsets_.size(); ++id) {
-    size_t i = hash_of(set_at(id)) & mask;
+    const uint64_t h = hash_of(set_at(id));
+    size_t i = h & mask;
     while (bigger[i] != 0) i = (i + 1) & mask;
-    bigger[i] = id + 1;
+    bigger[i] = (h >> 32 << 32) | (id + 1);
   }
   slots_.swap(bigger);
 }
@@ -64,16 +70,17 @@ void listreduce_category_table::grow() {
 uint32_t listreduce_category_table::intern(std::span<const uint32_t> set) {
   uint32_t id = find(set);
   if (id != none) return id;
-  if ((offsets_.size() + 1) * 4 > slots_.size() * 3) grow();
+  if ((offsets_.size() + 1) * 2 > slots_.size()) grow();
   id = static_cast<uint32_t>(offsets_.size());
   offsets_.push_back(static_cast<uint32_t>(pool_.size()));
   info_.emplace_back();
   pool_.push_back(static_cast<uint32_t>(set.size()));
   pool_.insert(pool_.end(), set.begin(), set.end());
+  const uint64_t h = hash_of(set);
   const size_t mask = slots_.size() - 1;
-  size_t i = hash_of(set) & mask;
+  size_t i = h & mask;
   while (slots_[i] != 0) i = (i + 1) & mask;
-  slots_[i] = id + 1;
+  slots_[i] = (h >> 32 << 32) | (id + 1);
   return id;
 }
 

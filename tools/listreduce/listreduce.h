@@ -106,7 +106,7 @@ class listreduce_category_table {
   std::vector<uint32_t> pool_;     // per set: its count, then its numbers
   std::vector<uint32_t> offsets_;  // set number -> offset in pool_
   std::vector<set_info> info_;
-  std::vector<uint32_t> slots_;  // open addressing: set number + 1, 0 empty
+  std::vector<uint64_t> slots_;  // open addressing, at most half full; 0 empty
 };
 
 // A filter over 64-bit hashes with small saturating counters (2 bits, two probes): count(h)
