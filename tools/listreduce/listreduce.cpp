@@ -426,7 +426,18 @@ bool near_port_entries(const listreduce* r, std::string_view key_text) {
 
 // Stores a line written with a scheme in the scheme list, as the filter stores it: under its
 // trimmed text with the scheme, carrying its set number (or not_category).
-void add_scheme_line(listreduce* r, const char* text, const char* type, uint32_t id) {
+//
+// The list only answers for the places above other lines with a scheme, so a plain host or
+// path that is no such place (the sort noted them all in scheme_ancestors) is left out. Entries
+// that match more than their own text (wildcards, IP literals and ranges, type words with
+// flags) always go in.
+void add_scheme_line(listreduce* r, const char* text, const char* type, const char* key_text,
+                     uint32_t id) {
+  std::string_view k(key_text);
+  const bool plain = type != nullptr && strcmp(type, "U") == 0 && !k.empty() &&
+                     k.find_first_of("*-[") == std::string_view::npos &&
+                     !isdigit(static_cast<unsigned char>(k[0]));
+  if (plain && r->scheme_ancestors.count(listreduce_place_hash(k)) == 0) return;
   void* data = reinterpret_cast<void*>(static_cast<uintptr_t>(id) + 1);
   urllist_add_internal(r->scheme_list.get(), text, type, URLLIST_ACTION_NO_ACTION, data, -1);
 }
@@ -529,7 +540,7 @@ int add_other(listreduce* r, const char* url, const char* type, const char* acti
   if (!scheme_changed && listreduce_trims(type) && strstr(url, "://") != nullptr) {
     note_below(r, key_text, listreduce_entry::not_category);
   }
-  if (scheme_changed) add_scheme_line(r, t, type, listreduce_entry::not_category);
+  if (scheme_changed) add_scheme_line(r, t, type, key_text, listreduce_entry::not_category);
   note_port_host(r, key_text, type);
   if (!r->shortcuts || r->key_filter.count(key) > 0) replaced = replaced_at(find_record(r, url), key);
   listreduce_entry& e = r->entries.emplace_back();
@@ -585,7 +596,7 @@ int cvlistreduce_add_url(listreduce* r, const char* url, const char* type, const
     }
     note_port_host(r, key_text, type);
     if (scheme_changed) {
-      add_scheme_line(r, t, type, r->categories.intern(r->scratch.items()));
+      add_scheme_line(r, t, type, key_text, r->categories.intern(r->scratch.items()));
     } else if (listreduce_trims(type) && !r->below.empty() && strstr(url, "://") != nullptr) {
       note_below(r, key_text, r->categories.intern(r->scratch.items()));
     }
@@ -713,14 +724,20 @@ namespace {
 
 // The place of a category line written with a scheme, for listreduce::below.
 void note_scheme_place(listreduce* r, const char* line, size_t len) {
-  std::string work(line, len);
-  while (!work.empty() && (work.back() == '\n' || work.back() == '\r')) work.pop_back();
+  // Read as the second pass reads it (leading white space skipped), so that every line it
+  // judges as a category line with a scheme is noted.
+  size_t start = 0;
+  while (start < len && isspace(static_cast<unsigned char>(line[start]))) ++start;
+  std::string work(line + start, len - start);
+  work.resize(strlen(work.c_str()));
+  if (!work.empty() && work.back() == '\n') work.pop_back();
   char* f[4];
   int n = split_fields(work.data(), f);
   const char* type = "U";
-  if (n == 4 && f[2][0] == 'C') {
+  if (n >= 3 && !isdigit(static_cast<unsigned char>(f[1][0]))) {
+    if (f[2][0] != 'C') return;
     type = f[1];
-  } else if (!(n == 2 || (n == 3 && isdigit(static_cast<unsigned char>(f[1][0]))))) {
+  } else if (n < 2) {
     return;
   }
   int changed = 0, scheme_changed = 0;
@@ -731,6 +748,11 @@ void note_scheme_place(listreduce* r, const char* line, size_t len) {
     const uint64_t h = listreduce_place_hash(key_text);
     r->below.emplace(h, listreduce::below_none);
     r->below_filter.add(h);
+    std::string_view t = key_text, parent;
+    while (listreduce_place_parent(t, &parent)) {
+      r->scheme_ancestors.add(listreduce_place_hash(parent));
+      t = parent;
+    }
   }
 }
 
@@ -740,8 +762,9 @@ int cvlistreduce_sort(const char* input, const char* copy, size_t* lines, listre
   if (r != nullptr) {
     // Sized for the input's bytes: at least one line per 40 bytes of a list would be rare.
     struct stat st;
-    r->below_filter.reset(stat(input, &st) == 0 ? static_cast<size_t>(st.st_size) / 40 : 1 << 16,
-                          8);
+    const size_t guess = stat(input, &st) == 0 ? static_cast<size_t>(st.st_size) / 40 : 1 << 16;
+    r->below_filter.reset(guess, 8);
+    r->scheme_ancestors.reset(guess, 8);
   }
   FILE* in = fopen(input, "r");
   if (in == nullptr) {

@@ -139,6 +139,9 @@ struct listreduce {
   static constexpr uint32_t below_mixed = UINT32_MAX - 2;
   std::unordered_map<uint64_t, uint32_t> below;
   listreduce_filter below_filter;  // the keys of `below`: most places have none
+  // The places above the category lines with a scheme (filled by the sort): only entries
+  // there can answer for such a line from the scheme list.
+  listreduce_filter scheme_ancestors;
   // Hashes of the lowercase hosts that some line names with an explicit port. For such a
   // host the filter answers a URL with that port from the port's entries first, so a line
   // without port there may only go when nothing else can answer.
