@@ -580,11 +580,10 @@ int cvlistreduce_add_url(listreduce* r, const char* url, const char* type, const
 
     // The entry that already covers this URL with the same categories. Only one with this
     // key hash matters; when no record has the key or the categories, there is none.
-    // A line with a scheme also needs the record at its place, whatever its categories.
+    // The record at the line's place, whatever its categories: the new record replaces it.
+    // None can stand there when no record has this key.
     listreduce_entry* raw = nullptr;
-    if (r->shortcuts &&
-        (r->key_filter.count(key) == 0 ||
-         (!scheme_changed && compare && id == listreduce_category_table::none))) {
+    if (r->shortcuts && r->key_filter.count(key) == 0) {
       r->stats.skipped++;
     } else {
       raw = find_record(r, url);

@@ -24,6 +24,16 @@
 // skipped. A filter may answer "maybe" wrongly, never "no" wrongly, so the results are those
 // of the full run; `shortcuts` turns them off to prove that.
 //
+// Exactness. The reduce list keeps one entry per place, while the filter keeps one per place
+// and scheme subtree (an entry without scheme, one per scheme), and answers a URL of scheme s
+// from the s entries before any entry without scheme, and a URL with a port from that port's
+// entries first. So before a line goes, the engine also checks what would answer its URLs
+// once it is gone: the scheme list (entries with a scheme, stored as the filter stores them),
+// the chain of entries replaced at the line's place, the categories of the kept lines below a
+// line with a scheme, the hosts with port entries and the entries without port below them.
+// Where that cannot be told for sure the line stays: a line is kept too often, never removed
+// wrongly. (The port check uses a counting filter: a false "maybe" keeps a line.)
+//
 // Thread safety: one listreduce belongs to one thread.
 
 #include <cstdint>
