@@ -2,8 +2,15 @@
 // the output, the redundant file, standard output, standard error and the exit status.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <regex>
@@ -358,6 +365,39 @@ TEST_F(ListReduce, SortedCopyPlace) {
       r.err, std::regex("Fail to open output file: No such file or directory\nError loading file " +
                         dir.path() + "/missing/in\\.list_reduce_\\d+_\\d+\\.dat\n")))
       << r.err;
+}
+
+// A signal while the input is still being read: the sorted copy, already created, goes too.
+TEST_F(ListReduce, SortedCopyRemovedOnSignal) {
+  std::string fifo = path("in.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string prog = cv_bin("cvlistreduce");
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    execl(prog.c_str(), "cvlistreduce", "-i", fifo.c_str(), "-o", path("out").c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int w = open(fifo.c_str(), O_WRONLY);  // blocks until the tool opens its input
+  ASSERT_GE(w, 0);
+  ASSERT_EQ(write(w, "a.test U C 5\n", 13), 13);
+  bool seen = false;
+  for (int i = 0; i < 500 && !seen; ++i) {
+    seen = !leftovers().empty();
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(seen) << "the sorted copy never appeared in $TMPDIR";
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(w);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(leftovers().empty());
+  EXPECT_EQ(dir.read("out"), "");
 }
 
 }  // namespace
