@@ -125,11 +125,11 @@ int main(int argc, char** argv) {
     if (pick < 70) {
       bases.push_back({HOST, host(r), categories(r)});
     } else if (pick < 90) {
-      bases.push_back({HOST_PATH, host(r) + path(r, 1 + static_cast<int>(r.below(3))),
-                       categories(r)});
+      bases.push_back(
+          {HOST_PATH, host(r) + path(r, 1 + static_cast<int>(r.below(3))), categories(r)});
     } else if (pick < 95) {
-      bases.push_back({SCHEME, std::string(r.below(4) ? "http://" : "https://") + host(r) +
-                                   path(r, 1),
+      bases.push_back({SCHEME,
+                       std::string(r.below(4) ? "http://" : "https://") + host(r) + path(r, 1),
                        categories(r)});
     } else if (pick < 98) {
       uint32_t a = (1 + r.below(223)) << 24 | r.below(1u << 24);
@@ -145,10 +145,10 @@ int main(int argc, char** argv) {
         continue;
       }
     } else {
-      bases.push_back({QUERY,
-                       host(r) + "/s?a=" + std::to_string(r.below(100)) +
-                           "&b=" + std::to_string(r.below(100)),
-                       categories(r)});
+      bases.push_back(
+          {QUERY,
+           host(r) + "/s?a=" + std::to_string(r.below(100)) + "&b=" + std::to_string(r.below(100)),
+           categories(r)});
     }
     lines.push_back(line_of(bases.back()));
   }

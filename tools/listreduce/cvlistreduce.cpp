@@ -14,8 +14,8 @@
 // every lookup the shortcuts would skip (the results must not change), CVLISTREDUCE_STATS
 // prints the heap after the first pass and the lookup counters on standard error.
 
-#include <sys/stat.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,9 +154,8 @@ int listreduce_check_outputs(const listreduce_settings& s) {
   bool device = out != nullptr && stat(out, &st) == 0 && !S_ISREG(st.st_mode);
   if (out != nullptr && red != nullptr && strcmp(out, "-") != 0 && !device &&
       (strcmp(out, red) == 0 || file_same(out, red))) {
-    fprintf(stderr,
-            "Error redundant file %s is the same file as the output %s. Nothing written.\n", red,
-            out);
+    fprintf(stderr, "Error redundant file %s is the same file as the output %s. Nothing written.\n",
+            red, out);
     return LISTREDUCE_EXIT_FAILURE;
   }
   return -1;

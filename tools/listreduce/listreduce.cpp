@@ -1,8 +1,8 @@
 #include "listreduce.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -264,11 +264,13 @@ uint64_t listreduce_place_hash(std::string_view key_text) {
   char buf[256];
   if (key_text.size() < sizeof(buf)) {
     memcpy(buf, key_text.data(), key_text.size());
-    for (size_t i = 0; i < end; ++i) buf[i] = static_cast<char>(tolower(static_cast<unsigned char>(buf[i])));
+    for (size_t i = 0; i < end; ++i)
+      buf[i] = static_cast<char>(tolower(static_cast<unsigned char>(buf[i])));
     return cityhash64(buf, key_text.size());
   }
   std::string s(key_text);
-  for (size_t i = 0; i < end; ++i) s[i] = static_cast<char>(tolower(static_cast<unsigned char>(s[i])));
+  for (size_t i = 0; i < end; ++i)
+    s[i] = static_cast<char>(tolower(static_cast<unsigned char>(s[i])));
   return cityhash64(s);
 }
 
@@ -396,7 +398,7 @@ bool host_of(std::string_view key_text, std::string* host) {
 
 void note_port_host(listreduce* r, std::string_view key_text, const char* type) {
   if (!listreduce_trims(type)) return;
-  std::string host;
+  static thread_local std::string host;  // one per line: keep its room
   if (host_of(key_text, &host)) {
     r->port_hosts.insert(cityhash64(host));
     return;
@@ -413,7 +415,7 @@ void note_port_host(listreduce* r, std::string_view key_text, const char* type) 
 // port while `key_text` has none.
 bool near_port_entries(const listreduce* r, std::string_view key_text) {
   if (r->port_hosts.empty()) return false;
-  std::string host;
+  static thread_local std::string host;
   if (host_of(key_text, &host)) return false;
   std::string_view h = host;
   for (;;) {
@@ -491,8 +493,8 @@ int cvlistreduce_url_match(const listreduce_entry* entry, uint64_t scheme_type) 
 }
 
 int check_duplicate_url(listreduce* r, const char* url, const char* /*categories*/,
-                        urllist_hash_value full_hash, urllist_hash_value key_hash,
-                        bool /*compare*/, int64_t line_number, int* out) {
+                        urllist_hash_value full_hash, urllist_hash_value key_hash, bool /*compare*/,
+                        int64_t line_number, int* out) {
   if (r == nullptr || url == nullptr) return -1;
   return duplicate_in(find_record(r, url), full_hash, key_hash, line_number, out);
 }
@@ -542,7 +544,8 @@ int add_other(listreduce* r, const char* url, const char* type, const char* acti
   }
   if (scheme_changed) add_scheme_line(r, t, type, key_text, listreduce_entry::not_category);
   note_port_host(r, key_text, type);
-  if (!r->shortcuts || r->key_filter.count(key) > 0) replaced = replaced_at(find_record(r, url), key);
+  if (!r->shortcuts || r->key_filter.count(key) > 0)
+    replaced = replaced_at(find_record(r, url), key);
   listreduce_entry& e = r->entries.emplace_back();
   e.with_scheme = static_cast<uint32_t>(scheme_changed);
   e.replaced = replaced;
@@ -632,8 +635,7 @@ int cvlistreduce_add_url(listreduce* r, const char* url, const char* type, const
     e.replaced = replaced_at(raw, key);
     e.key_hash = key;
     e.first = {scheme_type, full, line_number, nullptr};
-    int rc =
-        urllist_add_internal(r->list.get(), key_text, type, URLLIST_ACTION_NO_ACTION, &e, -1);
+    int rc = urllist_add_internal(r->list.get(), key_text, type, URLLIST_ACTION_NO_ACTION, &e, -1);
     if (rc != 0) {
       r->entries.pop_back();
       return rc;
@@ -1172,8 +1174,7 @@ int listreduce_reduce_file(listreduce* r, FILE* in, FILE* out, FILE* redundant) 
           } else if (rc == 0 && dup == 0 && scheme_changed && e->key_hash == key) {
             // This line's own entry: what answers its scheme here once it is gone.
             const listreduce_entry* next = next_answer(e, scheme_type);
-            if (next != nullptr && !next->with_scheme &&
-                answer_keeps(r, next->categories, id)) {
+            if (next != nullptr && !next->with_scheme && answer_keeps(r, next->categories, id)) {
               is_redundant = scheme_answer_kept(r, x.get(), trimmed, key_text, id, key, next);
             }
           }
@@ -1196,9 +1197,9 @@ int listreduce_reduce_file(listreduce* r, FILE* in, FILE* out, FILE* redundant) 
           put_line(out, line, len);
         }
         r->stats.written++;
-        surviving_below(r, url, type, id == listreduce_category_table::none
-                                          ? listreduce_entry::not_category
-                                          : id);
+        surviving_below(
+            r, url, type,
+            id == listreduce_category_table::none ? listreduce_entry::not_category : id);
       }
     }
   } catch (const std::bad_alloc&) {

@@ -261,8 +261,8 @@ int cvlistreduce_add_line(listreduce* r, char* line, int64_t line_number, bool c
 
 // Adds one category entry. Returns the list insertion's result (0 on success), -2 when memory
 // runs out.
-int cvlistreduce_add_url(listreduce* r, const char* url, const char* type,
-                         const char* categories, int64_t line_number, bool compare);
+int cvlistreduce_add_url(listreduce* r, const char* url, const char* type, const char* categories,
+                         int64_t line_number, bool compare);
 
 // The record of the entry that the lookup of `url` reaches, or null; with `compare`, null
 // unless its categories equal those of `categories`.

@@ -95,10 +95,13 @@ generated generate(uint64_t seed, size_t count, bool with_port_80) {
   for (const std::string& u : urls) {
     std::string host = u.substr(0, u.find_first_of("/:?"));
     std::string rest = u.substr(host.size());
-    std::vector<std::string> forms = {u, "www." + u, "z." + u, u + "/more", u + "/p/x",
-                                      host + ":8080" + rest, u + (u.find('?') != std::string::npos
-                                                                      ? "&e=5"
-                                                                      : "?e=5")};
+    std::vector<std::string> forms = {u,
+                                      "www." + u,
+                                      "z." + u,
+                                      u + "/more",
+                                      u + "/p/x",
+                                      host + ":8080" + rest,
+                                      u + (u.find('?') != std::string::npos ? "&e=5" : "?e=5")};
     for (const std::string& f : forms) {
       for (const char* scheme : {"http://", "https://", "ftp://"}) g.probes += scheme + f + "\n";
     }
@@ -125,8 +128,13 @@ void check_invariant(uint64_t seed, bool with_port_80, const std::vector<std::st
   generated g = generate(seed, 3000, with_port_80);
   std::string list = dir.write("original.list", g.list);
   std::string probes = dir.write("probes.txt", g.probes);
-  std::vector<std::string> argv{"cvlistreduce", "-i",           list, "-o", dir.path() + "/reduced.list",
-                                "-r",           dir.path() + "/redundant.list"};
+  std::vector<std::string> argv{"cvlistreduce",
+                                "-i",
+                                list,
+                                "-o",
+                                dir.path() + "/reduced.list",
+                                "-r",
+                                dir.path() + "/redundant.list"};
   argv.insert(argv.end(), options.begin(), options.end());
   cv_run_result r = cv_run(argv);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -149,8 +157,8 @@ void check_invariant(uint64_t seed, bool with_port_80, const std::vector<std::st
   EXPECT_EQ(differences, 0u);
 
   // A reduced list is reduced: nothing more goes, and every line stays as it is.
-  r = cv_run({"cvlistreduce", "-i", dir.path() + "/reduced.list", "-o",
-              dir.path() + "/again.list", "-r", dir.path() + "/again.redundant"});
+  r = cv_run({"cvlistreduce", "-i", dir.path() + "/reduced.list", "-o", dir.path() + "/again.list",
+              "-r", dir.path() + "/again.redundant"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(dir.read("again.redundant"), "");
   EXPECT_EQ(dir.read("again.list"), reduced);
@@ -159,7 +167,8 @@ void check_invariant(uint64_t seed, bool with_port_80, const std::vector<std::st
 TEST(ListReduceInvariant, SameAnswersAfterReduction) {
   const char* many = getenv("LR_SEEDS");
   std::vector<uint64_t> seeds = {0x9E3779B97F4A7C15ull, 0xD1B54A32D192ED03ull, 12345ull, 777ull};
-  if (many != nullptr) for (uint64_t i = 1; i <= strtoull(many, nullptr, 10); ++i) seeds.push_back(i * 1000003);
+  if (many != nullptr)
+    for (uint64_t i = 1; i <= strtoull(many, nullptr, 10); ++i) seeds.push_back(i * 1000003);
   for (uint64_t seed : seeds) {
     SCOPED_TRACE(seed);
     check_invariant(seed, getenv("LR_PORT80") != nullptr, {});
