@@ -319,6 +319,14 @@ const reduce_case reduce_cases[] = {
      {},
      "ka.test U C 1\n",
      "c.ka.test/q/p U C 1\nhttps://c.ka.test/q 1\n"},
+    {"lines the filter cannot load are reported and judged",
+     "a.test U C 5\na.test x\nb.test 7 y\nc.test X C 5\n",
+     {},
+     "a.test U C 5\nb.test 7 y\nc.test X C 5\n",
+     "a.test x\n",
+     "urllist_add_file: failed to add url 'a.test' with categories 'x'\n"
+     "urllist_add_file: failed to add url 'b.test' with categories 'y'\n"
+     "urllist_add_file: failed to add item 'c.test' type: 'X' action: 'C 5'\n"},
     {"an earlier deny entry is replaced",
      "a.test U D\na.test U C 5\nwww.a.test U C 5\n",
      {},
@@ -486,6 +494,16 @@ TEST_F(ListReduce, SortedCopyPlace) {
       r.err, std::regex("Fail to open output file: No such file or directory\nError loading file " +
                         dir.path() + "/missing/in\\.list_reduce_\\d+_\\d+\\.dat\n")))
       << r.err;
+}
+
+// A copy name too long to be tracked for removal on a signal is refused before it exists.
+TEST_F(ListReduce, SortedCopyNameTooLong) {
+  std::string list = dir.write("in.list", "a.test U C 5\n");
+  setenv("TMPDIR", ("/" + std::string(4100, 'd')).c_str(), 1);
+  cv_run_result r = cv_run({"cvlistreduce", "-i", list});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error sorting input file " + list + "\n");
+  EXPECT_EQ(r.out, "");
 }
 
 // A signal while the input is still being read: the sorted copy, already created, goes too.
