@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "urllist/action.h"
 #include "urllist/hashed_url.h"
 #include "urllist/lookup.h"
 
@@ -169,14 +170,9 @@ void listmerge_merger::process_line(char* line, size_t len, FILE* out) {
 }
 
 bool listmerge_merger::filter_category_entry(std::string_view line, const fields& f) {
-  entry_.clear();
-  for (const char* p = f.categories; p != nullptr && *p != '\0';) {
-    char* end = nullptr;
-    unsigned long v = strtoul(p, &end, 10);
-    if (end != p) entry_.add(static_cast<uint32_t>(v));
-    if (*end != ',') break;
-    p = end + 1;
-  }
+  // The numbers as the list loader reads them, so that the filters judge the categories the
+  // entry has once loaded (the option rule would read a number beyond 2^63 differently).
+  urllist_action_parse_category_list(f.categories, &entry_);
   if (s_.only_keep) {
     category_set kept;
     for (uint32_t c : entry_.items()) {
