@@ -16,15 +16,6 @@ void append_hash(urllist_hash_value hash, std::string* out) {
   out->append(text, URLLIST_HASH_TEXT_LEN);
 }
 
-// True when explode supplied the port part by default for this scheme: loading the hashed
-// text supplies the same part again, so it is not written.
-bool port_is_default(const urllist_exploded_url* url) {
-  std::string_view scheme = url->scheme != nullptr ? url->scheme : "";
-  std::string_view port = url->default_port_text;
-  return (scheme == "http" && port == "80") || (scheme == "https" && port == "443") ||
-         (scheme == "*" && port == "0-65535");
-}
-
 void append_host(const urllist_exploded_url* url, std::string* out) {
   std::span<const urllist_url_part> parts = url->part_span();
   if (url->host != nullptr && url->host_len > 0 &&
@@ -55,17 +46,25 @@ void append_host(const urllist_exploded_url* url, std::string* out) {
   }
 }
 
+// A port part that explode supplied by default (its text is the record's default port
+// text) is left out: loading the hashed text supplies the same part again. A port given in
+// the entry is written, also when its text is empty ("h.test:/x": without the ":" loading
+// would supply "80" for http instead of the empty port the plain entry has). A given port
+// text that reads as a hash text is written as the hash text of its hash, since loading
+// would parse it instead of hashing it.
 void append_port(const urllist_exploded_url* url, std::string* out) {
-  std::span<const urllist_url_part> parts = url->part_span();
-  bool first_port = true;
-  for (size_t i = 1; i < parts.size() && parts[i].kind != URL_PART_END; ++i) {
-    if (parts[i].kind != URL_PART_PORT) continue;
-    if (first_port && port_is_default(url)) return;
-    first_port = false;
-    if (parts[i].text != nullptr && parts[i].len > 0) {
-      out->push_back(':');
-      out->append(parts[i].text, parts[i].len);
+  for (const urllist_url_part& part : url->part_span()) {
+    if (part.kind == URL_PART_END) return;
+    if (part.kind != URL_PART_PORT) continue;
+    if (part.text == url->default_port_text) return;
+    out->push_back(':');
+    urllist_hash_value parsed;
+    if (part.text != nullptr && urllist_str2hash(part.text, part.len, &parsed) == 0) {
+      append_hash(part.hash, out);
+    } else if (part.text != nullptr) {
+      out->append(part.text, part.len);
     }
+    return;
   }
 }
 

@@ -10,9 +10,10 @@
 //
 // For a type word beginning with "U": the scheme (only when the source text holds "://"),
 // the host labels in written order (an IP literal or IP range in clear, IPv6 in brackets),
-// and a port the entry gave explicitly, in clear. A port that explode supplied by default
-// ("80" for http, "443" for https, "0-65535" for no scheme) is left out: loading supplies it
-// again. For every type word: the path segments ("/" and the hash text each) and the query
+// and a port the entry gave, in clear (also an empty one; a port text that reads as a hash
+// text as the hash text of its hash, since loading would parse it). A port part that explode
+// supplied by default ("80" for http, "443" for https, "0-65535" for no scheme, the empty
+// text for other schemes) is left out: loading supplies it again. For every type word: the path segments ("/" and the hash text each) and the query
 // parameters as the query-parameter module splits and hashes them ("?" before the first,
 // "&" before the others). For other type words ("P", "Q", "S"...) the scheme is written as
 // its bare hash text, without "://", and host and port are not written.

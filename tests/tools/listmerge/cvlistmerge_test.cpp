@@ -343,6 +343,11 @@ TEST_F(CvlistmergeTest, HashedOutput) {
       {{"-x"}, "h.test/x U D", host + "/" + H("x") + " Uh D"},
       {{"-x"}, "h.test:8080/x U D", host + ":8080/" + H("x") + " Uh D"},
       {{"-x"}, "ftp://h.test/x U D", H("ftp") + "://" + host + "/" + H("x") + " Uh D"},
+      // A given empty port stays (loading would supply 80); a port that reads as a hash text
+      // is written as the hash text of its hash.
+      {{"-x"}, "http://h.test:/x U D", http + "://" + host + ":/" + H("x") + " Uh D"},
+      {{"-x"}, "h.test:0123456789abcdef/x U D",
+       host + ":" + H("0123456789abcdef") + "/" + H("x") + " Uh D"},
       // The case-insensitive type word hashes the lowercased text.
       {{"-x"},
        "HTTP://H.Test/Path/X Uc C 2",
