@@ -18,8 +18,11 @@ void append_hash(urllist_hash_value hash, std::string* out) {
 
 void append_host(const urllist_exploded_url* url, std::string* out) {
   std::span<const urllist_url_part> parts = url->part_span();
+  // A range the list store cannot convert is stored as a host name: hashed like one.
+  cvnet_ipaddr range_first, range_last;
   if (url->host != nullptr && url->host_len > 0 &&
-      iplist_hostname_is_ip_range(url->host_view(), url->bracketed != 0)) {
+      iplist_hostname_is_ip_range(url->host_view(), url->bracketed != 0) &&
+      iplist_rangestring_to_ips(url->host_view(), &range_first, &range_last) == 0) {
     if (url->bracketed) out->push_back('[');
     out->append(url->host, url->host_len);
     if (url->bracketed) out->push_back(']');
@@ -46,23 +49,41 @@ void append_host(const urllist_exploded_url* url, std::string* out) {
   }
 }
 
+// The low or high bound a port text gives a port node: its leading digits, cut to 16 bits.
+unsigned port_bound(const char* p) {
+  unsigned long v = 0;
+  while (*p >= '0' && *p <= '9') {
+    v = v * 10 + static_cast<unsigned long>(*p - '0');
+    if (v > 0xffffffffUL) v = 0xffffffffUL;
+    ++p;
+  }
+  return static_cast<uint16_t>(v);
+}
+
 // A port part that explode supplied by default (its text is the record's default port
 // text) is left out: loading the hashed text supplies the same part again. A port given in
-// the entry is written, also when its text is empty ("h.test:/x": without the ":" loading
-// would supply "80" for http instead of the empty port the plain entry has). A given port
-// text that reads as a hash text is written as the hash text of its hash, since loading
-// would parse it instead of hashing it.
+// the entry is written in clear, also when its text is empty ("h.test:/x": without the ":"
+// loading would supply "80" for http instead of the empty port the plain entry has). Port
+// nodes are matched by the bounds their text gives, never by hash, so the text stays in
+// clear; only a text holding "[" (which would restart the host when read back) is written
+// as the bounds it stands for.
 void append_port(const urllist_exploded_url* url, std::string* out) {
   for (const urllist_url_part& part : url->part_span()) {
     if (part.kind == URL_PART_END) return;
     if (part.kind != URL_PART_PORT) continue;
     if (part.text == url->default_port_text) return;
     out->push_back(':');
-    urllist_hash_value parsed;
-    if (part.text != nullptr && urllist_str2hash(part.text, part.len, &parsed) == 0) {
-      append_hash(part.hash, out);
-    } else if (part.text != nullptr) {
-      out->append(part.text, part.len);
+    if (part.text == nullptr) return;
+    std::string_view text(part.text, part.len);
+    if (text.find('[') == std::string_view::npos) {
+      out->append(text);
+      return;
+    }
+    unsigned low = port_bound(part.text);
+    out->append(std::to_string(low));
+    if (const char* dash = strchr(part.text, '-')) {
+      out->push_back('-');
+      out->append(std::to_string(port_bound(dash + 1)));
     }
     return;
   }
@@ -87,8 +108,15 @@ int print_hashed_url(const urllist_exploded_url* url, std::string_view type_word
                      std::string* out) {
   if (url == nullptr || out == nullptr) return -1;
   try {
-    const bool url_kind = !type_word.empty() && type_word[0] == 'U';
     std::span<const urllist_url_part> parts = url->part_span();
+    bool url_kind = !type_word.empty() && type_word[0] == 'U';
+    if (!url_kind) {
+      // Path, query and scheme entries are stored from all their parts like URL entries; one
+      // that names a host or port would lose it in the short form, so it takes the URL form.
+      for (const urllist_url_part& part : parts) {
+        if (part.kind == URL_PART_DOMAIN || part.kind == URL_PART_PORT) url_kind = true;
+      }
+    }
     if (url_kind) {
       const bool has_scheme = !parts.empty() && parts[0].kind == URL_PART_SCHEME;
       if (has_scheme && url->source_view().find("://") != std::string_view::npos) {

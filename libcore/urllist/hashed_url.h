@@ -10,13 +10,15 @@
 //
 // For a type word beginning with "U": the scheme (only when the source text holds "://"),
 // the host labels in written order (an IP literal or IP range in clear, IPv6 in brackets),
-// and a port the entry gave, in clear (also an empty one; a port text that reads as a hash
-// text as the hash text of its hash, since loading would parse it). A port part that explode
+// and a port the entry gave, in clear (also an empty one: port nodes are matched by the
+// bounds their text gives, never by hash). A port part that explode
 // supplied by default ("80" for http, "443" for https, "0-65535" for no scheme, the empty
 // text for other schemes) is left out: loading supplies it again. For every type word: the path segments ("/" and the hash text each) and the query
 // parameters as the query-parameter module splits and hashes them ("?" before the first,
 // "&" before the others). For other type words ("P", "Q", "S"...) the scheme is written as
-// its bare hash text, without "://", and host and port are not written.
+// its bare hash text, without "://", and there is no host or port: an entry of such a type
+// that has a host or port part is written in the URL form instead, because the list store
+// keeps all its parts and the short form would lose them.
 //
 // A query part that holds no parameter (such as the text "#") writes nothing: the list
 // store attaches such an entry to the node the path reached, which is what the hashed text

@@ -343,11 +343,16 @@ TEST_F(CvlistmergeTest, HashedOutput) {
       {{"-x"}, "h.test/x U D", host + "/" + H("x") + " Uh D"},
       {{"-x"}, "h.test:8080/x U D", host + ":8080/" + H("x") + " Uh D"},
       {{"-x"}, "ftp://h.test/x U D", H("ftp") + "://" + host + "/" + H("x") + " Uh D"},
-      // A given empty port stays (loading would supply 80); a port that reads as a hash text
-      // is written as the hash text of its hash.
+      // A given empty port stays (loading would supply 80); a port that would restart the
+      // host when read back is written as the bounds it stands for.
       {{"-x"}, "http://h.test:/x U D", http + "://" + host + ":/" + H("x") + " Uh D"},
-      {{"-x"}, "h.test:0123456789abcdef/x U D",
-       host + ":" + H("0123456789abcdef") + "/" + H("x") + " Uh D"},
+      {{"-x"}, "h.test:0123456789abcdef/x U D", host + ":0123456789abcdef/" + H("x") + " Uh D"},
+      {{"-x"}, "h:81[x]/y U D", H("x") + ":81/" + H("y") + " Uh D"},
+      // A host in the form of a range that is none is hashed like a name.
+      {{"-x"}, "h:81[-9]/x U D", H("-9") + ":81-9/" + H("x") + " Uh D"},
+      {{"-x"}, "1.2.3.4-1.2.3.999 U D", H("1") + "." + H("2") + "." + H("3") + "." +
+                                            H("4-1") + "." + H("2") + "." + H("3") + "." +
+                                            H("999") + " Uh D"},
       // The case-insensitive type word hashes the lowercased text.
       {{"-x"},
        "HTTP://H.Test/Path/X Uc C 2",
@@ -356,6 +361,9 @@ TEST_F(CvlistmergeTest, HashedOutput) {
       {{"-x"}, "https S D", https + " Sh D"},
       {{"-x"}, "/a/b P C 3", "/" + H("a") + "/" + H("b") + " Ph C 3"},
       {{"-x"}, "?q=1&r Q D", "?" + H("q=1") + "&" + H("r") + " Qh D"},
+      // Such entries with a host keep it.
+      {{"-x"}, "http://h.test/a S D", http + "://" + host + "/" + H("a") + " Sh D"},
+      {{"-x"}, "h.test:81/a P D", host + ":81/" + H("a") + " Ph D"},
       // A query without parameters is stored at the path node: it writes nothing.
       {{"-x"}, "http://h.test/p?# U C 8", http + "://" + host + "/" + H("p") + " Uh C 8"},
       // -k: the hashed line carries the trimmed categories, and so does a line written as read.
