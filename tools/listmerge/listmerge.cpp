@@ -159,7 +159,10 @@ void listmerge_merger::process_line(char* line, size_t len, FILE* out) {
   }
 
   trimmed_set_ = false;
-  if (!f.action.empty() && f.action[0] == 'C' && !filter_category_entry(whole, f)) return;
+  // The list loader reads the action letter in either case: a "c" line is a category entry
+  // too, and -k, -c and -r must not let its categories through untouched.
+  const bool category_entry = !f.action.empty() && (f.action[0] == 'C' || f.action[0] == 'c');
+  if (category_entry && !filter_category_entry(whole, f)) return;
   const std::string_view current = trimmed_set_ ? std::string_view(rewritten_) : whole;
   if (s_.hash_mode != LISTMERGE_HASH_OFF && !contains(f.type, 'h')) {
     write_hashed(current, f, out);

@@ -250,6 +250,9 @@ TEST_F(CvlistmergeTest, CategoryFilters) {
       {{"-k", "7"}, "h.test 1234 5,7", "h.test 1234 7\n"},
       {{"-k", "5,7"}, "h.test Uc C 7,5,1 more", "h.test Uc C 5,7\n"},
       {{"-k", "7"}, "h.test U Cx 7", "h.test U Cx 7\n"},
+      // The loader reads the action letter in either case.
+      {{"-k", "7"}, "h.test U c 5,7", "h.test U c 7\n"},
+      {{"-r", "5"}, "h.test U c 5,7", ""},
       // Other actions pass untouched.
       {{"-k", "7", "-c", "7", "-r", "1"}, "h.test U D", "h.test U D\n"},
       {{"-k", "7", "-c", "7"}, "h.test U Q -utm", "h.test U Q -utm\n"},
