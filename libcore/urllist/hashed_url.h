@@ -13,8 +13,9 @@
 // and a port the entry gave, in clear (also an empty one: port nodes are matched by the
 // bounds their text gives, never by hash). A port part that explode
 // supplied by default ("80" for http, "443" for https, "0-65535" for no scheme, the empty
-// text for other schemes) is left out: loading supplies it again. For every type word: the path segments ("/" and the hash text each) and the query
-// parameters as the query-parameter module splits and hashes them ("?" before the first,
+// text for other schemes) is left out: loading supplies it again. For every type word: the path
+// segments ("/" and the hash text each) and the query parameters as the query-parameter module
+// splits and hashes them ("?" before the first,
 // "&" before the others). For other type words ("P", "Q", "S"...) the scheme is written as
 // its bare hash text, without "://", and there is no host or port: an entry of such a type
 // that has a host or port part is written in the URL form instead, because the list store

@@ -2,15 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
+#include "stores/cvnet.h"
+#include "stores/iplist.h"
 #include "urllist/action.h"
 #include "urllist/hashed_url.h"
 #include "urllist/lookup.h"
+#include "urllist/query.h"
 
 namespace {
 
@@ -56,6 +61,76 @@ bool looks_like_regexp(std::string_view url) {
 }
 
 void put(FILE* out, std::string_view text) { fwrite_unlocked(text.data(), 1, text.size(), out); }
+
+// The bounds a port text gives a port node: leading digits, and those after the first "-".
+std::pair<uint16_t, uint16_t> port_bounds(const char* text) {
+  auto bound = [](const char* p) {
+    unsigned long v = 0;
+    while (*p >= '0' && *p <= '9') {
+      v = v * 10 + static_cast<unsigned long>(*p - '0');
+      if (v > 0xffffffffUL) v = 0xffffffffUL;
+      ++p;
+    }
+    return static_cast<uint16_t>(v);
+  };
+  if (text == nullptr) return {0, 0};
+  uint16_t low = bound(text);
+  const char* dash = strchr(text, '-');
+  return {low, dash ? bound(dash + 1) : low};
+}
+
+// True when the list store keeps the entry exploded as `hashed` (from the hashed text, with
+// EXPLODE_HASHED) exactly as the entry exploded as `plain`: the same parts with the same
+// hashes, port bounds, query parameters and IP host. IP literals and converted ranges are
+// stored by address, so their host text is compared instead of label hashes.
+bool same_entry(const urllist_exploded_url& plain, const urllist_exploded_url& hashed) {
+  // The port number only tells an any-port part (-1) apart; port nodes use the bounds.
+  if ((plain.is_ip != 0) != (hashed.is_ip != 0) || (plain.port == -1) != (hashed.port == -1)) {
+    return false;
+  }
+  if (plain.is_ip && cvnet_compare(plain.address, hashed.address) != 0) return false;
+  cvnet_ipaddr first, last;
+  const bool range = !plain.is_ip && plain.host_len > 0 &&
+                     iplist_hostname_is_ip_range(plain.host_view(), plain.bracketed != 0) &&
+                     iplist_rangestring_to_ips(plain.host_view(), &first, &last) == 0;
+  if (range && plain.host_view() != hashed.host_view()) return false;
+  size_t j = 0;
+  for (const urllist_url_part& a : plain.part_span()) {
+    std::unique_ptr<urllist_query_item> qa;
+    if (a.kind == URL_PART_QUERY) {
+      // A query without parameters is stored at the node the path reached: not written.
+      qa = urllist_new_urllist_query_item(a.text, 0);
+      if (!qa) continue;
+    }
+    if (j >= hashed.part_count) return false;
+    const urllist_url_part& b = hashed.parts[j++];
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+      case URL_PART_DOMAIN:
+        if (!plain.is_ip && !range && a.hash != b.hash) return false;
+        break;
+      case URL_PART_PORT:
+        if (port_bounds(a.text) != port_bounds(b.text)) return false;
+        break;
+      case URL_PART_QUERY: {
+        std::unique_ptr<urllist_query_item> qb =
+            urllist_new_urllist_query_item(b.text, EXPLODE_HASHED);
+        if (!qb || qa->count != qb->count ||
+            !std::equal(qa->full_hashes().begin(), qa->full_hashes().end(),
+                        qb->full_hashes().begin())) {
+          return false;
+        }
+        break;
+      }
+      case URL_PART_END:
+        break;
+      default:
+        if (a.hash != b.hash) return false;
+        break;
+    }
+  }
+  return j == hashed.part_count;
+}
 
 }  // namespace
 
@@ -244,7 +319,19 @@ void listmerge_merger::write_hashed(std::string_view line, const fields& f, FILE
   if (s_.hash_mode == LISTMERGE_HASH_ALL) x->is_ip = 0;
   hashed_.clear();
   if (print_hashed_url(x.get(), type, &hashed_) != 0) throw std::bad_alloc();
+  // Only a text that loads back into the entry is written. A few shapes have none: a
+  // scheme entry whose "://" stands after a "/" (loading appends another "://"), a path
+  // entry with a scheme but no host. They are left out rather than written as another entry.
+  url_text_.assign(hashed_);
+  if (type[0] == 'S' && url_text_.find("://") == std::string::npos) url_text_.append("://");
+  urllist_exploded_url_ptr back =
+      urllist_explode_charset(url_text_, nullptr, 0, EXPLODE_HASHED, nullptr);
+  if (!back || !same_entry(*x, *back)) {
+    say("fail to hash %s for hash output\n", f.url);
+    return;
+  }
   x.reset();
+  back.reset();
   put(out, hashed_);
   putc_unlocked(' ', out);
   put(out, type);

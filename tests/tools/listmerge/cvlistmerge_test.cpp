@@ -353,9 +353,10 @@ TEST_F(CvlistmergeTest, HashedOutput) {
       {{"-x"}, "h:81[x]/y U D", H("x") + ":81/" + H("y") + " Uh D"},
       // A host in the form of a range that is none is hashed like a name.
       {{"-x"}, "h:81[-9]/x U D", H("-9") + ":81-9/" + H("x") + " Uh D"},
-      {{"-x"}, "1.2.3.4-1.2.3.999 U D", H("1") + "." + H("2") + "." + H("3") + "." +
-                                            H("4-1") + "." + H("2") + "." + H("3") + "." +
-                                            H("999") + " Uh D"},
+      {{"-x"},
+       "1.2.3.4-1.2.3.999 U D",
+       H("1") + "." + H("2") + "." + H("3") + "." + H("4-1") + "." + H("2") + "." + H("3") + "." +
+           H("999") + " Uh D"},
       // The case-insensitive type word hashes the lowercased text.
       {{"-x"},
        "HTTP://H.Test/Path/X Uc C 2",
@@ -388,6 +389,13 @@ TEST_F(CvlistmergeTest, HashedOutput) {
             "opening input file in.list\n"
             "fail to explode http:///x U C 1\n"
             "fail to explode http:///x for hash output\n");
+  // Entries whose hashed text would load as another entry are left out.
+  r = merge("/ttp://h/x S C 1\n*:///a P D\nhttps S D\n", {"-x", "-V"});
+  EXPECT_EQ(r.out, https + " Sh D\n");
+  EXPECT_EQ(r.err,
+            "opening input file in.list\n"
+            "fail to hash /ttp://h/x for hash output\n"
+            "fail to hash *:///a for hash output\n");
   r = merge("http:///x U C 1\n", {"-X"});
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
