@@ -32,6 +32,8 @@ constexpr const char* option_string = "hvi:o:xXdc:r:f:Vk:";
 constexpr const char* banner_text =
     "Corvane List Merge " CV_VERSION " Build: " __DATE__ " " __TIME__ "\n";
 
+constexpr size_t block_size = 1 << 18;
+
 enum listmerge_exit : int { LISTMERGE_EXIT_OK = 0, LISTMERGE_EXIT_FAILURE = 1 };
 
 // Parses a category-set option; a set that cannot be made ends the run.
@@ -124,7 +126,18 @@ bool listmerge_read_input(const char* name, int fd, listmerge_merger* merger, FI
   listmerge_reader reader(fd);
   char* line;
   size_t len;
-  while (reader.next(&line, &len)) merger->process_line(line, len, out);
+  // Lines are gathered and written in large blocks: one stdio call per line would cost
+  // more than the line's handling.
+  std::string block;
+  block.reserve(block_size + 65536);
+  while (reader.next(&line, &len)) {
+    merger->process_line(line, len, &block);
+    if (block.size() >= block_size) {
+      fwrite(block.data(), 1, block.size(), out);
+      block.clear();
+    }
+  }
+  fwrite(block.data(), 1, block.size(), out);
   if (reader.error() != 0) {
     // Going on would publish a list that silently lacks the rest of this input.
     fprintf(stderr, "fail to read %s: %s\n", name, strerror(reader.error()));

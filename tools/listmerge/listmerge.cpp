@@ -60,7 +60,7 @@ bool looks_like_regexp(std::string_view url) {
   return (d == '|' || d == '/' || d == '\'') && url.back() == d;
 }
 
-void put(FILE* out, std::string_view text) { fwrite_unlocked(text.data(), 1, text.size(), out); }
+void put(std::string* out, std::string_view text) { out->append(text); }
 
 // The bounds a port text gives a port node: leading digits, and those after the first "-".
 std::pair<uint16_t, uint16_t> port_bounds(const char* text) {
@@ -142,7 +142,9 @@ void listmerge_usage(FILE* out) {
 }
 
 listmerge_merger::listmerge_merger(const listmerge_settings& settings, urllist* filter)
-    : s_(settings), filter_(filter) {}
+    : s_(settings),
+      filter_(filter),
+      categories_filtered_(settings.only_keep || settings.intersect || settings.remove) {}
 
 void listmerge_merger::say(const char* format, std::string_view text) {
   if (!s_.verbose) return;
@@ -150,7 +152,7 @@ void listmerge_merger::say(const char* format, std::string_view text) {
   fprintf(stderr, format, t.c_str());
 }
 
-void listmerge_merger::process_line(char* line, size_t len, FILE* out) {
+void listmerge_merger::process_line(char* line, size_t len, std::string* out) {
   if (len == 0) return;
   if (is_space(static_cast<unsigned char>(line[0]))) {
     say("isspace: %s\n", std::string_view(line, len));
@@ -159,7 +161,7 @@ void listmerge_merger::process_line(char* line, size_t len, FILE* out) {
   if (line[0] == '#') {
     put(out, std::string_view(line, len));
     // A last line without its newline would otherwise run into the next input's first line.
-    if (line[len - 1] != '\n') putc_unlocked('\n', out);
+    if (line[len - 1] != '\n') out->push_back('\n');
     return;
   }
   // An entry is the text up to its first NUL, as the list loader reads it, without the
@@ -168,6 +170,24 @@ void listmerge_merger::process_line(char* line, size_t len, FILE* out) {
   while (n > 1 && (line[n - 1] == '\n' || line[n - 1] == '\r')) --n;
   line[n] = '\0';
   const std::string_view whole(line, n);
+
+  // One pass over the URL text: where it ends, and whether it holds an "@".
+  size_t url_len = 0;
+  bool has_at = false;
+  while (url_len < n && line[url_len] != ' ') has_at |= line[url_len++] == '@';
+  if (url_len == n) {
+    say("list entry malformat: \"%s\"\n", whole);
+    return;
+  }
+  // Without hashing, category filters and explosions the line goes out as read: the fields
+  // beyond the URL are not needed (the common case of a plain merge).
+  const bool check_userinfo = !s_.keep_dangerous && has_at;
+  const bool explode = check_userinfo || filter_ != nullptr || s_.verbose;
+  if (!explode && !categories_filtered_ && s_.hash_mode == LISTMERGE_HASH_OFF) {
+    put(out, whole);
+    out->push_back('\n');
+    return;
+  }
 
   fields f;
   std::string_view piece[4];
@@ -215,8 +235,7 @@ void listmerge_merger::process_line(char* line, size_t len, FILE* out) {
   // report of a URL that does not explode. User information needs an "@" in the text, so
   // without a filter list or verbose output a text without one need not be exploded: what
   // is written is the same.
-  const bool check_userinfo = !s_.keep_dangerous && contains(f.url, '@');
-  if (check_userinfo || filter_ != nullptr || s_.verbose) {
+  if (explode) {
     urllist_exploded_url_ptr x = urllist_explode_charset(f.url, &scratch_, 0, flags, nullptr);
     if (!x) {
       // Kept: the tests that need the parts are skipped, the category filters still apply.
@@ -237,14 +256,14 @@ void listmerge_merger::process_line(char* line, size_t len, FILE* out) {
   // The list loader reads the action letter in either case: a "c" line is a category entry
   // too, and -k, -c and -r must not let its categories through untouched.
   const bool category_entry = !f.action.empty() && (f.action[0] == 'C' || f.action[0] == 'c');
-  if (category_entry && !filter_category_entry(whole, f)) return;
+  if (category_entry && categories_filtered_ && !filter_category_entry(whole, f)) return;
   const std::string_view current = trimmed_set_ ? std::string_view(rewritten_) : whole;
   if (s_.hash_mode != LISTMERGE_HASH_OFF && !contains(f.type, 'h')) {
     write_hashed(current, f, out);
     return;
   }
   put(out, current);
-  putc_unlocked('\n', out);
+  out->push_back('\n');
 }
 
 bool listmerge_merger::filter_category_entry(std::string_view line, const fields& f) {
@@ -291,19 +310,19 @@ bool listmerge_merger::filter_category_entry(std::string_view line, const fields
   return true;
 }
 
-void listmerge_merger::write_hashed(std::string_view line, const fields& f, FILE* out) {
+void listmerge_merger::write_hashed(std::string_view line, const fields& f, std::string* out) {
   std::string_view type = f.type;
   if (type.empty()) {
     // Regular expressions, keywords and extensions have no URL to hash.
     if (looks_like_regexp(f.url) || f.url.find("://") == std::string_view::npos) {
       put(out, line);
-      putc_unlocked('\n', out);
+      out->push_back('\n');
       return;
     }
     type = "U";
   } else if (type[0] != 'U' && type[0] != 'P' && type[0] != 'Q' && type[0] != 'S') {
     put(out, line);
-    putc_unlocked('\n', out);
+    out->push_back('\n');
     return;
   }
   url_text_.assign(f.url);
@@ -320,32 +339,35 @@ void listmerge_merger::write_hashed(std::string_view line, const fields& f, FILE
   hashed_.clear();
   if (print_hashed_url(x.get(), type, &hashed_) != 0) throw std::bad_alloc();
   // Only a text that loads back into the entry is written. A few shapes have none: a
-  // scheme entry whose "://" stands after a "/" (loading appends another "://"), a path
-  // entry with a scheme but no host. They are left out rather than written as another entry.
-  url_text_.assign(hashed_);
-  if (type[0] == 'S' && url_text_.find("://") == std::string::npos) url_text_.append("://");
-  urllist_exploded_url_ptr back =
-      urllist_explode_charset(url_text_, nullptr, 0, EXPLODE_HASHED, nullptr);
-  if (!back || !same_entry(*x, *back)) {
-    say("fail to hash %s for hash output\n", f.url);
-    return;
+  // scheme entry whose "://" stands after a "/" (loading appends another "://"), an entry
+  // with a scheme and a path but no host ("*:///a"). They are left out rather than written
+  // as another entry. Those shapes lack a host or are no URL entries; a URL entry with a
+  // host always loads back (the fuzzer checks it), so it is spared the second explosion.
+  if (type[0] != 'U' || x->label_count == 0) {
+    url_text_.assign(hashed_);
+    if (type[0] == 'S' && url_text_.find("://") == std::string::npos) url_text_.append("://");
+    urllist_exploded_url_ptr back =
+        urllist_explode_charset(url_text_, nullptr, 0, EXPLODE_HASHED, nullptr);
+    if (!back || !same_entry(*x, *back)) {
+      say("fail to hash %s for hash output\n", f.url);
+      return;
+    }
   }
   x.reset();
-  back.reset();
   put(out, hashed_);
-  putc_unlocked(' ', out);
+  out->push_back(' ');
   put(out, type);
-  putc_unlocked('h', out);
-  putc_unlocked(' ', out);
+  out->push_back('h');
+  out->push_back(' ');
   put(out, f.action);
   if (trimmed_set_) {
-    putc_unlocked(' ', out);
+    out->push_back(' ');
     put(out, trimmed_);
   } else if (f.categories != nullptr) {
-    putc_unlocked(' ', out);
-    fputs_unlocked(f.categories, out);
+    out->push_back(' ');
+    out->append(f.categories);
   }
-  putc_unlocked('\n', out);
+  out->push_back('\n');
 }
 
 bool listmerge_reader::next(char** line, size_t* len) {

@@ -47,11 +47,11 @@ class listmerge_merger {
   listmerge_merger(const listmerge_merger&) = delete;
   listmerge_merger& operator=(const listmerge_merger&) = delete;
 
-  // Handles one line as read: line[0..len), its "\n" included when it had one. Writes what
-  // survives to `out` (always ending it with one "\n") and, when verbose, why a line was
-  // left out to standard error. The line's bytes may be changed.
+  // Handles one line as read: line[0..len), its "\n" included when it had one. Appends what
+  // survives to *out (always ending it with one "\n") and, when verbose, writes why a line
+  // was left out to standard error. The line's bytes may be changed.
   // REQUIRES: line[len] is writable. Throws std::bad_alloc when memory runs out.
-  void process_line(char* line, size_t len, FILE* out);
+  void process_line(char* line, size_t len, std::string* out);
 
  private:
   struct fields {
@@ -64,14 +64,15 @@ class listmerge_merger {
   };
 
   bool filter_category_entry(std::string_view line, const fields& f);
-  void write_hashed(std::string_view line, const fields& f, FILE* out);
+  void write_hashed(std::string_view line, const fields& f, std::string* out);
   void say(const char* format, std::string_view text);
 
   const listmerge_settings& s_;
   urllist* filter_;
-  category_set entry_;    // categories of the current line
-  category_set scratch_;  // handed to explodes and the filter lookup
-  std::string trimmed_;   // the categories left by -k, as text
+  const bool categories_filtered_;  // -k, -c or -r given
+  category_set entry_;              // categories of the current line
+  category_set scratch_;            // handed to explodes and the filter lookup
+  std::string trimmed_;             // the categories left by -k, as text
   bool trimmed_set_ = false;
   std::string rewritten_;  // the line with the trimmed categories
   std::string url_text_;   // the URL text handed to the hashing explode
