@@ -32,12 +32,16 @@ lines=$(($(wc -l < "$a") + $(wc -l < "$b")))
 keep=$(seq -s, 1 150)
 
 # run NAME CMD...: runs CMD $runs times (standard output to $work/NAME.out); appends the wall
-# time of each run to $work/NAME.runs.
+# time of each run to $work/NAME.runs. The outputs of the previous run ($work/NAME.out and
+# $work/NAME.list) are removed first, outside the timing: replacing a 70 MB file frees its
+# pages, which would be timed for -o (in the rename) but not for cat (the shell truncates
+# before the clock starts).
 run() {
   local name=$1 i
   shift
   : > "$work/$name.runs"
   for ((i = 0; i < runs; i++)); do
+    rm -f "$work/$name.out" "$work/$name.list"
     "$bin/runstat_helper" "$work/stat" "$@" > "$work/$name.out"
     read -r wall user sys rss code < "$work/stat"
     if [ "$code" -ne 0 ]; then

@@ -131,7 +131,7 @@ bool listmerge_read_input(const char* name, int fd, listmerge_merger* merger, FI
   std::string block;
   block.reserve(block_size + 65536);
   while (reader.next(&line, &len)) {
-    merger->process_line(line, len, &block);
+    merger->process_line(line, len, &block, reader.line_may_hold_nul());
     if (block.size() >= block_size) {
       fwrite(block.data(), 1, block.size(), out);
       block.clear();

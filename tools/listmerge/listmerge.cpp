@@ -152,7 +152,7 @@ void listmerge_merger::say(const char* format, std::string_view text) {
   fprintf(stderr, format, t.c_str());
 }
 
-void listmerge_merger::process_line(char* line, size_t len, std::string* out) {
+void listmerge_merger::process_line(char* line, size_t len, std::string* out, bool may_hold_nul) {
   if (len == 0) return;
   if (is_space(static_cast<unsigned char>(line[0]))) {
     say("isspace: %s\n", std::string_view(line, len));
@@ -166,26 +166,30 @@ void listmerge_merger::process_line(char* line, size_t len, std::string* out) {
   }
   // An entry is the text up to its first NUL, as the list loader reads it, without the
   // newlines and carriage returns at its end.
-  size_t n = strnlen(line, len);
+  size_t n = may_hold_nul ? strnlen(line, len) : len;
   while (n > 1 && (line[n - 1] == '\n' || line[n - 1] == '\r')) --n;
+  const bool as_read = n + 1 == len && line[n] == '\n';  // one "\n" removed, nothing else
   line[n] = '\0';
   const std::string_view whole(line, n);
 
-  // One pass over the URL text: where it ends, and whether it holds an "@".
-  size_t url_len = 0;
-  bool has_at = false;
-  while (url_len < n && line[url_len] != ' ') has_at |= line[url_len++] == '@';
-  if (url_len == n) {
+  const void* space = memchr(line, ' ', n);
+  if (space == nullptr) {
     say("list entry malformat: \"%s\"\n", whole);
     return;
   }
+  const size_t url_len = static_cast<size_t>(static_cast<const char*>(space) - line);
   // Without hashing, category filters and explosions the line goes out as read: the fields
   // beyond the URL are not needed (the common case of a plain merge).
-  const bool check_userinfo = !s_.keep_dangerous && has_at;
+  const bool check_userinfo = !s_.keep_dangerous && memchr(line, '@', url_len) != nullptr;
   const bool explode = check_userinfo || filter_ != nullptr || s_.verbose;
   if (!explode && !categories_filtered_ && s_.hash_mode == LISTMERGE_HASH_OFF) {
-    put(out, whole);
-    out->push_back('\n');
+    if (as_read) {
+      out->append(line, len);  // the "\n" byte is now NUL: written as "\n" below
+      out->back() = '\n';
+    } else {
+      put(out, whole);
+      out->push_back('\n');
+    }
     return;
   }
 
@@ -375,26 +379,20 @@ bool listmerge_reader::next(char** line, size_t* len) {
     char* base = buf_.data();
     const size_t from = start_ + scanned_;
     if (const void* nl = memchr(base + from, '\n', used_ - from)) {
-      size_t end = static_cast<size_t>(static_cast<const char*>(nl) - base) + 1;
-      *line = base + start_;
-      *len = end - start_;
-      start_ = end;
-      scanned_ = 0;
+      hand_out(static_cast<size_t>(static_cast<const char*>(nl) - base) + 1, line, len);
       return true;
     }
     scanned_ = used_ - start_;
     if (error_ != 0) return false;
     if (eof_) {
       if (used_ == start_) return false;
-      *line = base + start_;  // the last line, without its newline
-      *len = used_ - start_;
-      start_ = used_;
-      scanned_ = 0;
+      hand_out(used_, line, len);  // the last line, without its newline
       return true;
     }
     if (start_ > 0) {
       memmove(base, base + start_, used_ - start_);
       used_ -= start_;
+      if (nul_ != npos) nul_ -= start_;
       start_ = 0;
     }
     if (buf_.size() - used_ < 4096) buf_.resize(buf_.size() * 2);
@@ -405,7 +403,24 @@ bool listmerge_reader::next(char** line, size_t* len) {
     } else if (r == 0) {
       eof_ = true;
     } else {
+      if (nul_ == npos) {
+        const void* z = memchr(buf_.data() + used_, '\0', static_cast<size_t>(r));
+        if (z != nullptr) nul_ = static_cast<size_t>(static_cast<const char*>(z) - buf_.data());
+      }
       used_ += static_cast<size_t>(r);
     }
   }
+}
+
+void listmerge_reader::hand_out(size_t end, char** line, size_t* len) {
+  char* base = buf_.data();
+  *line = base + start_;
+  *len = end - start_;
+  line_nul_ = nul_ < end;
+  if (line_nul_) {
+    const void* z = memchr(base + end, '\0', used_ - end);
+    nul_ = z != nullptr ? static_cast<size_t>(static_cast<const char*>(z) - base) : npos;
+  }
+  start_ = end;
+  scanned_ = 0;
 }

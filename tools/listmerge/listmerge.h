@@ -50,8 +50,9 @@ class listmerge_merger {
   // Handles one line as read: line[0..len), its "\n" included when it had one. Appends what
   // survives to *out (always ending it with one "\n") and, when verbose, writes why a line
   // was left out to standard error. The line's bytes may be changed.
+  // `may_hold_nul` false promises that the line holds no NUL byte (the reader knows).
   // REQUIRES: line[len] is writable. Throws std::bad_alloc when memory runs out.
-  void process_line(char* line, size_t len, std::string* out);
+  void process_line(char* line, size_t len, std::string* out, bool may_hold_nul = true);
 
  private:
   struct fields {
@@ -80,7 +81,8 @@ class listmerge_merger {
 };
 
 // Reads lines of any length from a descriptor, each with its "\n" (the last line of a file
-// may lack it). The byte after each line is writable.
+// may lack it). The byte after each line is writable. NUL bytes are looked for once per
+// block read, so that lines without one need no scan of their own.
 class listmerge_reader {
  public:
   explicit listmerge_reader(int fd) : fd_(fd) {}
@@ -90,8 +92,13 @@ class listmerge_reader {
   // The next line; false at the end of the input or on a read error (error() then != 0).
   bool next(char** line, size_t* len);
   int error() const { return error_; }
+  // Whether the line last handed out may hold a NUL byte (false: it holds none).
+  bool line_may_hold_nul() const { return line_nul_; }
 
  private:
+  static constexpr size_t npos = static_cast<size_t>(-1);
+  void hand_out(size_t end, char** line, size_t* len);
+
   int fd_;
   std::vector<char> buf_ = std::vector<char>(1 << 18);
   size_t start_ = 0;    // where the next line starts
@@ -99,6 +106,8 @@ class listmerge_reader {
   size_t used_ = 0;     // bytes held
   bool eof_ = false;
   int error_ = 0;
+  size_t nul_ = npos;  // the first NUL byte at or after start_, or npos
+  bool line_nul_ = true;
 };
 
 // The usage text, one line after another.
