@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -174,6 +175,31 @@ TEST_F(CvlistmergeTest, OddBytesAndLongLines) {
             "opening input file in.list\n"
             "isspace: \r\n\n"
             "list entry malformat: \"x\"\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(CvlistmergeTest, NulBytesAcrossReadBlocks) {
+  // NUL bytes are looked for per block read: lines far into the file, around block borders
+  // and after a NUL line are each cut at their own NUL and nowhere else.
+  std::string list, expected;
+  for (int i = 0; i < 60000; ++i) {
+    std::string line = "h" + std::to_string(i) + ".test U C " + std::to_string(i % 300);
+    if (i % 7919 == 0) {
+      list += line + std::string("\0tail", 5) + "\n";
+    } else {
+      list += line + "\n";
+    }
+    expected += line + "\n";
+  }
+  list += std::string("last.test U D\0", 14);  // the last line, without newline
+  expected += "last.test U D\n";
+  auto r = merge(list, {});
+  // Compared whole, reporting the first difference (a full diff of 1 MB texts is too big).
+  size_t at = std::mismatch(r.out.begin(), r.out.end(), expected.begin(), expected.end()).first -
+              r.out.begin();
+  EXPECT_TRUE(r.out == expected) << "first difference at byte " << at << ": "
+                                 << r.out.substr(at > 20 ? at - 20 : 0, 60);
+  EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
 }
 
