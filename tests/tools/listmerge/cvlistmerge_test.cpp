@@ -500,6 +500,37 @@ TEST_F(CvlistmergeTest, OutputFile) {
   EXPECT_EQ(dir_.read("link.list"), "a.test U D\n");
 }
 
+// The temporary file "<output>.<pid>.tmp": a shell that plants something under the name its
+// own process id gives, then becomes cvlistmerge with exec (same process id).
+TEST_F(CvlistmergeTest, TemporaryFileName) {
+  dir_.write("a.list", "a.test U D\n");
+  dir_.write("victim", "precious\n");
+  const std::string prog = cv_bin("cvlistmerge");
+  auto sh = [&](const std::string& script) {
+    return cv_run({"/bin/sh", "-c", script}, "", dir_.path());
+  };
+  // A stale file or a planted symbolic link is removed once, never followed.
+  auto r = sh("echo stale > out.list.$$.tmp; exec " + prog + " -i a.list -o out.list");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(dir_.read("out.list"), "a.test U D\n");
+  r = sh("ln -s victim out.list.$$.tmp; exec " + prog + " -i a.list -o out.list");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(dir_.read("victim"), "precious\n");
+  EXPECT_EQ(others({"a.list", "victim", "out.list"}), std::vector<std::string>{});
+  // A name that cannot be removed (a directory) fails the second attempt too.
+  r = sh("mkdir out.list.$$.tmp; exec " + prog + " -i a.list -o out.list");
+  EXPECT_EQ(r.err, "fail to open output file.: Is a directory\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(dir_.read("out.list"), "a.test U D\n");
+  // Standard input that is the output file is refused like a named input.
+  r = sh("exec " + prog + " -i - -o out.list < out.list");
+  EXPECT_EQ(r.err,
+            "Error output file out.list is the same file as the input -. Nothing written.\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(dir_.read("out.list"), "a.test U D\n");
+}
+
 // A list written with -x or -X loads into the same verdicts as the plain list.
 TEST_F(CvlistmergeTest, HashedListsGiveThePlainVerdicts) {
   dir_.write("a.list",
