@@ -205,10 +205,7 @@ void listmerge_merger::process_line(char* line, size_t len, std::string* out, bo
   }
   piece[f.count++] = whole.substr(pos);
   f.url = piece[0];
-  switch (f.count) {
-    case 1:
-      say("list entry malformat: \"%s\"\n", whole);
-      return;
+  switch (f.count) {  // at least 2: the line holds a space
     case 2:
       f.action = "C";
       f.categories = piece[1].data();
