@@ -556,7 +556,9 @@ TEST_F(CvlistmergeTest, HashedListsGiveThePlainVerdicts) {
              "ftp S C 25\n"
              "/global/path P C 26\n"
              "?tracking=1 Q C 27\n"
-             "kw.test 28\n");
+             "kw.test 28\n"
+             "http://empty.test:/x U C 29\n"
+             "http://pathhost.test/p P C 31\n");
   dir_.write("b.list",
              "www.example.test U C 30\n"  // the later file wins
              "http://user:pw@example.test/ U D\n");
@@ -590,6 +592,9 @@ TEST_F(CvlistmergeTest, HashedListsGiveThePlainVerdicts) {
              "http://other.test/global/path\n"
              "http://other.test/x?tracking=1\n"
              "http://kw.test/\n"
+             "http://empty.test:/x/y\n"
+             "http://empty.test/x\n"
+             "http://pathhost.test/p\n"
              "http://none.test/\n");
   auto plain = run({"-i", "a.list", "-i", "b.list", "-o", "plain.list"});
   ASSERT_EQ(plain.status, 0) << plain.err;
@@ -597,18 +602,20 @@ TEST_F(CvlistmergeTest, HashedListsGiveThePlainVerdicts) {
     return cv_run({cv_bin("cvlistcheck"), "-i", list, "-f", "urls"}, "", dir_.path());
   };
   auto expected = check("plain.list");
-  // The URLs reach every kind of entry; five of them miss (no entry for https at
-  // scheme.test, none for port.test itself, a=2, 10.1.2.4 without its path, none.test).
+  // The URLs reach every kind of entry; seven of them miss (no entry for https at
+  // scheme.test, none for port.test itself, a=2, 10.1.2.4 without its path, empty.test
+  // without its empty port, a path entry that names a host, none.test).
   size_t misses = 0;
   for (size_t p = expected.out.find("NOT FOUND"); p != std::string::npos;
        p = expected.out.find("NOT FOUND", p + 1)) {
     ++misses;
   }
-  EXPECT_EQ(misses, 5u) << expected.out;
+  EXPECT_EQ(misses, 7u) << expected.out;
   EXPECT_NE(expected.out.find("http://none.test/ NOT FOUND\n"), std::string::npos);
   EXPECT_NE(expected.out.find("http://query.test/s?b=2&a=1 Category: 19\n"), std::string::npos);
   EXPECT_NE(expected.out.find("http://case.test/mixed/PATH/z Category: 21\n"), std::string::npos);
   EXPECT_NE(expected.out.find("https://10.1.2.3/x Category: 22\n"), std::string::npos);
+  EXPECT_NE(expected.out.find("http://empty.test:/x/y Category: 29\n"), std::string::npos);
   EXPECT_NE(expected.out.find("http://www.example.test/ Category: 30\n"), std::string::npos);
   EXPECT_NE(expected.out.find("http://192.0.2.77/ Denied\n"), std::string::npos);
   for (const char* mode : {"-x", "-X"}) {
