@@ -103,7 +103,6 @@ class output_file {
   std::string path_;  // empty: standard output
   std::string temp_;  // empty: written directly
   FILE* stream_ = nullptr;
-  int fd_ = -1;
   int error_ = 0;
   const char* step_ = "";
   bool open_ = false;
