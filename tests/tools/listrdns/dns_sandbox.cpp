@@ -109,7 +109,9 @@ bool dns_server::start(const std::vector<std::string>& records, const std::strin
   log_ = log_path;
   std::string err_path = log_path + ".stderr";
   std::vector<std::string> args = {prog,
-                                    "--keep-in-foreground",
+                                    // Foreground, and no change of user or group, which a
+                                    // user namespace that maps only one id would refuse.
+                                    "--no-daemon",
                                     "--conf-file=/dev/null",
                                     "--no-resolv",
                                     "--no-hosts",
@@ -117,7 +119,6 @@ bool dns_server::start(const std::vector<std::string>& records, const std::strin
                                     "--port=53",
                                     "--listen-address=127.0.0.1",
                                     "--bind-interfaces",
-                                    "--user=root",
                                     "--pid-file=",
                                     "--log-queries",
                                     "--log-facility=" + log_path};

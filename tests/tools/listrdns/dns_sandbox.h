@@ -4,7 +4,8 @@
 // dns_sandbox_enter moves the test process into a network namespace of its own that holds
 // only a loopback interface (with a user namespace too when the process is not root), so that
 // no query can leave the machine and port 53 can be bound. Programs started afterwards
-// inherit it. dns_server runs dnsmasq in the foreground inside it, with no upstream server,
+// inherit it. dns_server runs dnsmasq in the foreground (debug mode, which keeps its user)
+// inside it, with no upstream server,
 // no configuration file, no hosts file, and only the records the test gives, and stops it by
 // its process id.
 
