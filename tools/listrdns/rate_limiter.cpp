@@ -57,6 +57,10 @@ bool rate_limiter::try_acquire(int64_t* wait_ns) {
 void rate_limiter::acquire() {
   int64_t wait = 0;
   while (!try_acquire(&wait)) {
+    // Sleeping at least 1 ms lets the slots that fall due meanwhile go out together: a few
+    // sends per wake-up instead of one, at high rates far fewer context switches. The
+    // schedule still allows them (they are due), and the guard still holds every window.
+    if (wait < min_sleep) wait = min_sleep;
     timespec ts{static_cast<time_t>(wait / second), static_cast<long>(wait % second)};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }

@@ -4,7 +4,7 @@
 //
 // Two rules together:
 //   - a schedule: send k is due at origin + k / rate. A sender that wakes late may catch up on
-//     missed slots, but never on more than `max_lag` of them (after a longer stall the
+//     missed slots, but never on more than `max_lag` worth of them (after a longer stall the
 //     schedule restarts), so the rate holds on average without bursts after stalls;
 //   - a hard guard: the times of the last `rate` sends are kept, and a send is allowed only
 //     when the oldest of them lies at least one second back. This is what makes the limit hold
@@ -22,8 +22,9 @@ class rate_limiter {
  public:
   using clock_fn = int64_t (*)();  // monotonic nanoseconds
   static constexpr int64_t second = 1000000000;
-  static constexpr int64_t max_lag = 20000000;  // 20 ms
+  static constexpr int64_t max_lag = 100000000;  // 100 ms
   static constexpr uint64_t guard_limit = 1u << 20;
+  static constexpr int64_t min_sleep = 1000000;  // 1 ms
 
   // REQUIRES: rate >= 1. A null clock is the monotonic clock.
   explicit rate_limiter(uint64_t rate, clock_fn clock = nullptr);
