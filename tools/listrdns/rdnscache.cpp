@@ -200,8 +200,11 @@ int add_locked(rdnscache* c, std::string_view name, int n, const cvnet_ipaddr* a
       bool is_new = false;
       bool listed = false;
       if (e != nullptr) {
-        for (rdns_host* p : e->hosts) {
-          if (p == h) {
+        // The entry lists the host exactly when the host carries the address: asking the
+        // host's few addresses, not the entry's names, keeps a shared address with many
+        // thousands of names cheap.
+        for (const rdns_addr_slot& slot : h->addrs) {
+          if (cvnet_compare(slot.ip, ip) == 0) {
             listed = true;
             break;
           }

@@ -313,6 +313,23 @@ TEST_F(RdnscacheTest, TransferWalkAndCustomDump) {
   EXPECT_EQ(rdnscache_dump_file_custom(&c_, fail, nullptr), -1);
 }
 
+TEST_F(RdnscacheTest, UnlimitedAddressCarriesMoreThanSixteenBitsOfNames) {
+  rdnscache_set_opt(&c_, RDNSCACHE_OPT_MAX_HOSTS_PER_IP, 0);
+  cvnet_ipaddr shared = ip("10.0.0.1");
+  const int n = 70000;
+  for (int i = 0; i < n; ++i) {
+    std::string name = "n" + std::to_string(i);
+    ASSERT_EQ(rdnscache_add(&c_, name.c_str(), nullptr, 1, &shared, 2000000, 0), 0) << i;
+  }
+  // Adding a known name again neither duplicates it nor costs a walk over all names.
+  ASSERT_EQ(rdnscache_add(&c_, "n69999", nullptr, 1, &shared, 2000001, 0), 0);
+  auto all = rdnscache_lookup(&c_, shared, 0, 0);
+  ASSERT_NE(all, nullptr);
+  EXPECT_EQ(string_list_get_size(all.get()), static_cast<size_t>(n));
+  EXPECT_STREQ(string_list_get_str(all.get(), n - 1), "n69999");
+  EXPECT_EQ(sizes(1), static_cast<uint64_t>(n));
+}
+
 TEST_F(RdnscacheTest, ConcurrentAddsAndLookupsKeepTheCountsRight) {
   rdnscache_set_opt(&c_, RDNSCACHE_OPT_MAX_HOSTS_PER_IP, 0);
   std::vector<std::thread> threads;
