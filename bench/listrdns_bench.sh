@@ -50,14 +50,14 @@ if [ ! -s "$input" ]; then
   }' > "$input"
 fi
 
-start_dns() {  # start_dns LOG: dnsmasq with 100 domains, waits until it answers
+start_dns() {  # start_dns LOG: dnsmasq with 100 domains, waits until it runs
   local args=() i
   for ((i = 0; i < 100; i++)); do
     args+=("--address=/d$i.bench.test/10.77.$i.1" "--address=/d$i.bench.test/2001:db8:77::$i")
   done
   /usr/sbin/dnsmasq --no-daemon --conf-file=/dev/null --no-resolv --no-hosts --no-poll \
     --port=53 --listen-address=127.0.0.1 --bind-interfaces --pid-file= --cache-size=0 \
-    --local-ttl=3600 --log-queries --log-facility="$1" "${args[@]}" 2> "$1.stderr" &
+    --local-ttl=3600 --log-facility="$1" "${args[@]}" 2> "$1.stderr" &
   dns_pid=$!
   for ((i = 0; i < 100; i++)); do
     grep -q 'cleared cache\|started' "$1" 2> /dev/null && return 0
@@ -70,34 +70,43 @@ start_dns() {  # start_dns LOG: dnsmasq with 100 domains, waits until it answers
 
 export ADNS_RES_CONF_TEXT=$'clearnameservers\nnameserver 127.0.0.1'
 
-run() {  # run NAME RATE
-  local name=$1 r=$2
-  rm -f "$work/$name.dns.log" "$work/$name.out" "$work/$name.unresolved"
+run() {  # run NAME RATE: one run of cvlistrdns, the wire watched by listrdns_helper
+  local name=$1 r=$2 watch
+  rm -f "$work/$name".*
   start_dns "$work/$name.dns.log"
+  "$bin/listrdns_helper" "$work/$name.wire" &
+  watch=$!
+  sleep 0.2
   "$bin/runstat_helper" "$work/$name.stat" "$bin/cvlistrdns" -s "$r" -m 0 -r 2 -i "$input" \
     -o "$work/$name.out" -u "$work/$name.unresolved" 2> "$work/$name.err" || true
-  kill "$dns_pid"
-  wait "$dns_pid" 2> /dev/null || true
+  kill "$watch" "$dns_pid"
+  wait "$watch" "$dns_pid" 2> /dev/null || true
   tail -n 1 "$work/$name.err" | sed "s/^/  $name: /"
 }
 
 run floor 1000000
 run paced "$rate"
 
-# Per-second counts of A queries (the time stamp is field 3 of dnsmasq's log lines).
-persec() { grep -F 'query[A] ' "$1" | awk '{ print $3 }' | uniq -c | awk '{ print $1 }'; }
-persec "$work/paced.dns.log" > "$work/paced.persec"
 read -r fwall _ < "$work/floor.stat"
 read -r pwall puser psys prss pcode < "$work/paced.stat"
-awk -v rate="$rate" -v names="$names" -v pwall="$pwall" -v fwall="$fwall" -v cpu="$(awk -v u="$puser" -v s="$psys" 'BEGIN { print u + s }')" \
-    -v rss="$prss" -v lines="$(wc -l < "$work/paced.out")" -v unres="$(wc -l < "$work/paced.unresolved")" '
-  { c[NR] = $1; total += $1; if ($1 > max) max = $1 }
+read -r queries first last window wallmax drops < <(head -n 1 "$work/paced.wire")
+tail -n +2 "$work/paced.wire" | awk -v rate="$rate" -v names="$names" -v pwall="$pwall" \
+    -v fwall="$fwall" -v cpu="$(awk -v u="$puser" -v s="$psys" 'BEGIN { print u + s }')" \
+    -v rss="$prss" -v queries="$queries" -v first="$first" -v last="$last" -v window="$window" \
+    -v wallmax="$wallmax" -v drops="$drops" \
+    -v lines="$(wc -l < "$work/paced.out")" -v unres="$(wc -l < "$work/paced.unresolved")" '
+  { c[NR] = $2 }
   END {
-    # Full seconds only: the first and last second of the run are partial.
+    # Full wall-clock seconds only: the first and the last are partial.
     min = -1; full = 0; sum = 0;
     for (i = 2; i < NR; i++) { full++; sum += c[i]; if (min < 0 || c[i] < min) min = c[i] }
-    printf "listrdns: %d names, -s %d: paced run %.2f s wall (%.2f s CPU, %d KB peak RSS); floor (-s 1000000) %.2f s\n", names, rate, pwall, cpu, rss, fwall;
-    printf "listrdns: A queries %d over %d seconds; per full second: max %d, min %d, mean %.0f (%.2f%% of the limit); highest second overall %d\n", total, NR, (full ? max : max), min, full ? sum / full : 0, full ? 100 * sum / full / rate : 0, max;
-    printf "listrdns: %d output lines, %d unresolved; paced/floor wall ratio %.1f\n", lines, unres, pwall / fwall;
-    if (max > rate) { print "listrdns: LIMIT EXCEEDED in some second" }
-  }' "$work/paced.persec"
+    span = last - first;
+    achieved = 0;
+    if (span > 0) achieved = (queries - 1) / span;
+    mean = 0;
+    if (full) mean = sum / full;
+    printf "listrdns: %d names, -s %d: paced run %.2f s wall (%.2f s CPU, %d KB peak RSS); floor (-s 1000000) %.2f s; paced/floor %.2f\n", names, rate, pwall, cpu, rss, fwall, pwall / fwall;
+    printf "listrdns: on the wire: %d A queries in %.2f s = %.0f/s (%.1f%% of the limit); most in any 1-s window %d, in any wall second %d; full seconds min %d mean %.0f; capture drops %d\n", queries, span, achieved, 100 * achieved / rate, window, wallmax, min, mean, drops;
+    printf "listrdns: %d output lines, %d unresolved\n", lines, unres;
+    if (window > rate) print "listrdns: LIMIT EXCEEDED in some one-second window";
+  }'

@@ -101,7 +101,8 @@ int dns_resolver::send(const std::string& name, dns_batch* batch) {
     for (dns_batch* b : batches_) known = known || b == batch;
     if (!known) batches_.push_back(batch);
   }
-  limiter_->acquire();
+  size_t ticket = 0;
+  limiter_->acquire(&ticket);
   {
     std::lock_guard<std::mutex> lock(batch->mutex);
     ++batch->outstanding;
@@ -116,6 +117,7 @@ int dns_resolver::send(const std::string& name, dns_batch* batch) {
     std::lock_guard<std::mutex> lock(adns_mutex_);
     r = submit_locked(ctx.get(), false);
   }
+  limiter_->sent(ticket);
   if (r == 0) {
     ctx.release();  // adns holds it as the query context now
     return 0;
@@ -152,12 +154,14 @@ void dns_resolver::finish(dns_query_context* ctx) {
 }
 
 bool dns_resolver::resubmit(dns_query_context* ctx, bool cname_query) {
-  if (limiter_->try_acquire(nullptr)) {
+  size_t ticket = 0;
+  if (limiter_->try_acquire(nullptr, &ticket)) {
     int r;
     {
       std::lock_guard<std::mutex> lock(adns_mutex_);
       r = submit_locked(ctx, cname_query);
     }
+    limiter_->sent(ticket);
     if (r == 0) return true;
     fprintf(stderr, "Can't resolve '%s': %s\n", ctx->name.c_str(), strerror(r));
     handler_->dns_unresolved(ctx->name);
@@ -178,7 +182,8 @@ void dns_resolver::drain_deferred() {
       d = deferred_.front();
       deferred_.pop_front();
     }
-    if (!limiter_->try_acquire(nullptr)) {
+    size_t ticket = 0;
+    if (!limiter_->try_acquire(nullptr, &ticket)) {
       std::lock_guard<std::mutex> lock(inflight_mutex_);
       deferred_.push_front(d);
       return;
@@ -188,6 +193,7 @@ void dns_resolver::drain_deferred() {
       std::lock_guard<std::mutex> lock(adns_mutex_);
       r = submit_locked(d.ctx, d.cname_query);
     }
+    limiter_->sent(ticket);
     if (r != 0) {
       fprintf(stderr, "Can't resolve '%s': %s\n", d.ctx->name.c_str(), strerror(r));
       handler_->dns_unresolved(d.ctx->name);

@@ -17,7 +17,7 @@ rate_limiter::rate_limiter(uint64_t rate, clock_fn clock)
 
 int64_t rate_limiter::now() const { return clock_(); }
 
-bool rate_limiter::try_acquire(int64_t* wait_ns) {
+bool rate_limiter::try_acquire(int64_t* wait_ns, size_t* ticket) {
   std::lock_guard<std::mutex> lock(mutex_);
   int64_t now = clock_();
   if (!started_) {
@@ -47,6 +47,7 @@ bool rate_limiter::try_acquire(int64_t* wait_ns) {
   }
   ++k_;
   ++sent_;
+  if (ticket != nullptr) *ticket = pos_;
   if (!ring_.empty()) {
     ring_[pos_] = now;
     pos_ = pos_ + 1 == ring_.size() ? 0 : pos_ + 1;
@@ -54,9 +55,16 @@ bool rate_limiter::try_acquire(int64_t* wait_ns) {
   return true;
 }
 
-void rate_limiter::acquire() {
+void rate_limiter::sent(size_t ticket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (ticket >= ring_.size()) return;
+  int64_t now = clock_();
+  if (now > ring_[ticket]) ring_[ticket] = now;
+}
+
+void rate_limiter::acquire(size_t* ticket) {
   int64_t wait = 0;
-  while (!try_acquire(&wait)) {
+  while (!try_acquire(&wait, ticket)) {
     // Sleeping at least 1 ms lets the slots that fall due meanwhile go out together: a few
     // sends per wake-up instead of one, at high rates far fewer context switches. The
     // schedule still allows them (they are due), and the guard still holds every window.

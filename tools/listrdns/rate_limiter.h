@@ -14,6 +14,7 @@
 //
 // Thread-safe: all members may be called from several threads at once.
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -30,11 +31,18 @@ class rate_limiter {
   explicit rate_limiter(uint64_t rate, clock_fn clock = nullptr);
 
   // Records a send and returns true when one is allowed now. Otherwise returns false and
-  // *wait_ns (when not null) receives the time until the next one may be allowed.
-  bool try_acquire(int64_t* wait_ns);
+  // *wait_ns (when not null) receives the time until the next one may be allowed. *ticket
+  // (when not null) receives the send's ticket for sent().
+  bool try_acquire(int64_t* wait_ns, size_t* ticket = nullptr);
 
   // Waits (sleeping) until a send is allowed and records it.
-  void acquire();
+  void acquire(size_t* ticket = nullptr);
+
+  // Tells that the send of `ticket` has left: its time in the guard becomes now. The guard
+  // then compares the time a send is allowed with the time the sends before it had left, so
+  // that a delay between the permission and the packet (a preempted thread) cannot put more
+  // than `rate` packets into one second on the wire.
+  void sent(size_t ticket);
 
   // The clock in use.
   int64_t now() const;

@@ -102,6 +102,26 @@ TEST(RateLimiter, NeverExceedsTheRateInAnyWindowAndKeepsTheAverage) {
   }
 }
 
+TEST(RateLimiter, GuardCountsFromWhenEachSendLeft) {
+  fake_now = 0;
+  rate_limiter lim(2, fake_clock);
+  size_t t0 = 0, t1 = 0;
+  ASSERT_TRUE(lim.try_acquire(nullptr, &t0));
+  fake_now = 10000000;  // the first packet leaves 10 ms after its permission
+  lim.sent(t0);
+  fake_now = 500000000;
+  ASSERT_TRUE(lim.try_acquire(nullptr, &t1));
+  lim.sent(t1);
+  // A third send is due by the schedule at 1 s, but the first left at 10 ms: the wire
+  // window [10 ms, 1010 ms) may hold only two.
+  fake_now = 1000000000;
+  int64_t wait = 0;
+  EXPECT_FALSE(lim.try_acquire(&wait));
+  EXPECT_EQ(wait, 10000000);
+  fake_now = 1010000000;
+  EXPECT_TRUE(lim.try_acquire(nullptr));
+}
+
 TEST(RateLimiter, BurstAfterAStallIsBoundedByTheOneSecondGuard) {
   fake_now = 5;
   rate_limiter lim(10, fake_clock);
