@@ -89,11 +89,11 @@ run paced "$rate"
 
 read -r fwall _ < "$work/floor.stat"
 read -r pwall puser psys prss pcode < "$work/paced.stat"
-read -r queries first last window wallmax drops < <(head -n 1 "$work/paced.wire")
+read -r queries first last window wallmax drops retrans pwindow < <(head -n 1 "$work/paced.wire")
 tail -n +2 "$work/paced.wire" | awk -v rate="$rate" -v names="$names" -v pwall="$pwall" \
     -v fwall="$fwall" -v cpu="$(awk -v u="$puser" -v s="$psys" 'BEGIN { print u + s }')" \
     -v rss="$prss" -v queries="$queries" -v first="$first" -v last="$last" -v window="$window" \
-    -v wallmax="$wallmax" -v drops="$drops" \
+    -v wallmax="$wallmax" -v drops="$drops" -v retrans="$retrans" -v pwindow="$pwindow" \
     -v lines="$(wc -l < "$work/paced.out")" -v unres="$(wc -l < "$work/paced.unresolved")" '
   { c[NR] = $2 }
   END {
@@ -106,7 +106,8 @@ tail -n +2 "$work/paced.wire" | awk -v rate="$rate" -v names="$names" -v pwall="
     mean = 0;
     if (full) mean = sum / full;
     printf "listrdns: %d names, -s %d: paced run %.2f s wall (%.2f s CPU, %d KB peak RSS); floor (-s 1000000) %.2f s; paced/floor %.2f\n", names, rate, pwall, cpu, rss, fwall, pwall / fwall;
-    printf "listrdns: on the wire: %d A queries in %.2f s = %.0f/s (%.1f%% of the limit); most in any 1-s window %d, in any wall second %d; full seconds min %d mean %.0f; capture drops %d\n", queries, span, achieved, 100 * achieved / rate, window, wallmax, min, mean, drops;
+    printf "listrdns: on the wire: %d requests (A queries) in %.2f s = %.0f/s (%.1f%% of the limit); most in any 1-s window %d, in any wall second %d; full seconds min %d mean %.0f; capture drops %d\n", queries, span, achieved, 100 * achieved / rate, window, wallmax, min, mean, drops;
+    printf "listrdns: adns retransmissions of unanswered queries (after 2 s): %d; with them, most packets in any 1-s window %d\n", retrans, pwindow;
     printf "listrdns: %d output lines, %d unresolved\n", lines, unres;
     if (window > rate) print "listrdns: LIMIT EXCEEDED in some one-second window";
   }'

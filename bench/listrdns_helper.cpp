@@ -5,9 +5,13 @@
 //   listrdns_helper STATS_FILE
 //
 // Runs until SIGINT or SIGTERM, then writes to STATS_FILE one line
-//   "queries first_s last_s max_in_any_1s_window max_in_any_wall_second dropped"
+//   "requests first_s last_s max_in_any_1s_window max_in_any_wall_second dropped
+//    retransmissions max_packets_in_any_1s_window"
 // followed by one line per wall-clock second "second count". Only IPv4 UDP queries of type
 // A to port 53 are counted (one per name sent: the AAAA query of each name goes with it).
+// A query whose id and name were seen before is the resolver library's own retransmission
+// of an unanswered request (after 2 s): it is counted apart, and the windows are given both
+// for requests and for all packets.
 // Needs CAP_NET_RAW, which the benchmark has inside its own network namespace.
 
 #include <arpa/inet.h>
@@ -27,6 +31,8 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -34,8 +40,9 @@ namespace {
 volatile sig_atomic_t stop = 0;
 void on_signal(int) { stop = 1; }
 
-// True when the UDP payload is a DNS query whose first question asks for an A record.
-bool is_a_query(const unsigned char* p, size_t n) {
+// True when the UDP payload is a DNS query whose first question asks for an A record; *key
+// receives its id and question name.
+bool is_a_query(const unsigned char* p, size_t n, std::string* key) {
   if (n < 12 || (p[2] & 0x80) != 0) return false;  // too short, or a response
   size_t i = 12;
   while (i < n && p[i] != 0) {
@@ -43,7 +50,18 @@ bool is_a_query(const unsigned char* p, size_t n) {
     i += 1 + p[i];
   }
   if (i + 3 > n) return false;
+  key->assign(reinterpret_cast<const char*>(p), 2);
+  key->append(reinterpret_cast<const char*>(p + 12), i - 12);
   return p[i + 1] == 0 && p[i + 2] == 1;
+}
+
+size_t max_in_window(const std::vector<int64_t>& t) {
+  size_t best = 0;
+  for (size_t i = 0, j = 0; i < t.size(); ++i) {
+    while (j < t.size() && t[j] < t[i] + 1000000000) ++j;
+    best = std::max(best, j - i);
+  }
+  return best;
 }
 
 }  // namespace
@@ -69,8 +87,12 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
 
-  std::vector<int64_t> times;
+  std::vector<int64_t> times;    // requests
+  std::vector<int64_t> packets;  // requests and retransmissions
+  std::unordered_set<std::string> seen;
+  std::string key;
   times.reserve(1 << 20);
+  packets.reserve(1 << 20);
   unsigned char pkt[2048];
   char control[256];
   while (!stop) {
@@ -96,7 +118,7 @@ int main(int argc, char** argv) {
     if (ip->protocol != IPPROTO_UDP || len < ihl + sizeof(udphdr)) continue;
     const auto* udp = reinterpret_cast<const udphdr*>(pkt + ihl);
     if (ntohs(udp->dest) != 53) continue;
-    if (!is_a_query(pkt + ihl + sizeof(udphdr), len - ihl - sizeof(udphdr))) continue;
+    if (!is_a_query(pkt + ihl + sizeof(udphdr), len - ihl - sizeof(udphdr), &key)) continue;
     int64_t t = -1;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
       if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
@@ -110,18 +132,17 @@ int main(int argc, char** argv) {
       clock_gettime(CLOCK_REALTIME, &ts);
       t = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
     }
-    times.push_back(t);
+    packets.push_back(t);
+    if (seen.insert(key).second) times.push_back(t);
   }
   tpacket_stats st{};
   socklen_t sl = sizeof st;
   getsockopt(s, SOL_PACKET, PACKET_STATISTICS, &st, &sl);
 
   std::sort(times.begin(), times.end());
-  size_t best = 0;
-  for (size_t i = 0, j = 0; i < times.size(); ++i) {
-    while (j < times.size() && times[j] < times[i] + 1000000000) ++j;
-    best = std::max(best, j - i);
-  }
+  std::sort(packets.begin(), packets.end());
+  size_t best = max_in_window(times);
+  size_t best_packets = max_in_window(packets);
   std::map<int64_t, size_t> per_second;
   for (int64_t t : times) ++per_second[t / 1000000000];
   size_t best_wall = 0;
@@ -133,8 +154,8 @@ int main(int argc, char** argv) {
   }
   double first = times.empty() ? 0 : static_cast<double>(times.front()) / 1e9;
   double last = times.empty() ? 0 : static_cast<double>(times.back()) / 1e9;
-  fprintf(out, "%zu %.6f %.6f %zu %zu %u\n", times.size(), first, last, best, best_wall,
-          st.tp_drops);
+  fprintf(out, "%zu %.6f %.6f %zu %zu %u %zu %zu\n", times.size(), first, last, best, best_wall,
+          st.tp_drops, packets.size() - times.size(), best_packets);
   for (const auto& [sec, c] : per_second) fprintf(out, "%lld %zu\n", static_cast<long long>(sec), c);
   return fclose(out) == 0 ? 0 : 1;
 }
