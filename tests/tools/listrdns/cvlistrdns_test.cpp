@@ -239,6 +239,14 @@ TEST_F(CvlistrdnsTest, AllOptionTakesHttpUrlsAndMinimalTtlRaisesTheTime) {
             "Host names are resolved. Output RDNS cache\n" +
                 summary(1, 1, 1, 0, 0));
   expect_lines(r.out, {"10.0.0.3 a.b.c.test"}, before + 100000, after + 100000);
+
+  // A line is read whole however long: the tail of a long path never becomes a host of its
+  // own.
+  std::string long_line = "https://v6.test/" + std::string(9000, 'p') + "/x?y 1\n";
+  r = run({}, long_line + "v4.test U C " + std::string(9000, '1') + "\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, summary(2, 2, 2, 0, 0));
+  EXPECT_EQ(queries("A", std::string(9000, 'p') + "/x"), 0);
 }
 
 TEST_F(CvlistrdnsTest, HashedOutputHashesEachLabel) {
