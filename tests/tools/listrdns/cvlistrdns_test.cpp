@@ -260,6 +260,16 @@ TEST_F(CvlistrdnsTest, HashedOutputHashesEachLabel) {
   long now = static_cast<long>(time(nullptr));
   expect_lines(dir_.read("hashed"), {"10.0.0.3 " + h, "2001:db8::6 " + h6}, now + 86400 - 5,
                now + 86400, " H");
+
+  // An empty label ends the hashed name; a name from the cache is hashed like any other.
+  dir_.write("cache", "10.9.9.9 x..y.test 9999999999\n10.9.9.8 single 9999999999\n");
+  r = run({"-x", "-c", "cache"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "10.9.9.9 " + urllist_hash2str(urllist_hash("x")) + " 9999999999 H\n" +
+                       "10.9.9.8 " + urllist_hash2str(urllist_hash("single")) +
+                       " 9999999999 H\n");
+  // The cache keeps the names as they are.
+  EXPECT_EQ(dir_.read("cache"), "10.9.9.9 x..y.test 9999999999\n10.9.9.8 single 9999999999\n");
 }
 
 TEST_F(CvlistrdnsTest, PerAddressLimitDiscardsAndTheCacheKeepsThem) {
