@@ -24,11 +24,16 @@ mkdir -p "$work"
 
 if [ -z "${LISTRDNS_BENCH_INSIDE:-}" ]; then
   # Re-run inside a network namespace that holds only loopback.
-  if [ "$(id -u)" -eq 0 ]; then
-    exec unshare --net env LISTRDNS_BENCH_INSIDE=1 bash "$0" "$@"
-  else
-    exec unshare --user --map-root-user --net env LISTRDNS_BENCH_INSIDE=1 bash "$0" "$@"
+  if [ "$(id -u)" -eq 0 ]; then ns=(unshare --net); else ns=(unshare --user --map-root-user --net); fi
+  if ! "${ns[@]}" true 2> /dev/null; then
+    echo "listrdns_bench: skipped: no private network namespace available" >&2
+    exit 0
   fi
+  if [ ! -x /usr/sbin/dnsmasq ]; then
+    echo "listrdns_bench: skipped: dnsmasq is not installed" >&2
+    exit 0
+  fi
+  exec "${ns[@]}" env LISTRDNS_BENCH_INSIDE=1 bash "$0" "$@"
 fi
 ip link set lo up
 if [ "$(ip -o link | wc -l)" -ne 1 ]; then

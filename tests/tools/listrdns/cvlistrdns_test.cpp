@@ -258,7 +258,7 @@ TEST_F(CvlistrdnsTest, HashedOutputHashesEachLabel) {
   std::string h6 = urllist_hash2str(urllist_hash("v6")) + "." +
                    urllist_hash2str(urllist_hash("test"));
   long now = static_cast<long>(time(nullptr));
-  expect_lines(dir_.read("hashed"), {"10.0.0.3 " + h, "2001:db8::6 " + h6}, now + 86400 - 5,
+  expect_lines(dir_.read("hashed"), {"10.0.0.3 " + h, "2001:db8::6 " + h6}, now + 86400 - 30,
                now + 86400, " H");
 
   // An empty label ends the hashed name; a name from the cache is hashed like any other.
