@@ -234,9 +234,8 @@ int add_locked(rdnscache* c, std::string_view name, int n, const cvnet_ipaddr* a
         if (c->max_hosts_per_ip != 0 && e->hosts.size() >= c->max_hosts_per_ip) {
           continue;  // full: neither the entry nor the host records this address
         }
-        if (e->hosts.size() >= UINT32_MAX) {
+        if (e->hosts.size() >= UINT32_MAX) {  // a new entry holds no name yet
           failure = ENOMEM;
-          if (is_new) rdnscache_remove_ipentry(c, e, h);
           break;
         }
         try {
