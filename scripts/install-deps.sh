@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpcre3-dev libidn-dev libssl-dev libadns1-dev
   clang-14 libclang-rt-14-dev
-  dnsmasq
+  dnsmasq-base iproute2 util-linux
   groff-base dpkg-dev file lintian
 )
 
