@@ -47,7 +47,7 @@
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
-#include "urllist/version.h"
+#include "util/version.h"
 #include "util/category_set.h"
 #include "util/output_file.h"
 
@@ -66,8 +66,6 @@ enum catmerge_mode : int {
 };
 
 constexpr const char* option_string = "hvf:i:Vo:Sk:K:";
-constexpr const char* banner_text =
-    "Corvane List Category Merge " CV_VERSION " Build: " __DATE__ " " __TIME__ "\n";
 constexpr size_t max_inputs = 100;
 // The general category: dropped from a set that holds other categories as well.
 constexpr uint32_t general_category = 45;
@@ -532,7 +530,7 @@ int catmerge_parse_options(int argc, char** argv, catmerge_settings* s) {
         usage();
         return CATMERGE_EXIT_OK;
       case 'v':
-        fputs(banner_text, stdout);
+        printf("Corvane List Category Merge %s Build: %s\n", CV_VERSION, cv_build_stamp());
         return CATMERGE_EXIT_OK;
       case 'V':
         verbose = true;

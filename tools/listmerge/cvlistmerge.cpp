@@ -22,15 +22,13 @@
 #include "listmerge.h"
 #include "urllist/listfile.h"
 #include "urllist/urllist.h"
-#include "urllist/version.h"
+#include "util/version.h"
 #include "util/category_set.h"
 #include "util/output_file.h"
 
 namespace {
 
 constexpr const char* option_string = "hvi:o:xXdc:r:f:Vk:";
-constexpr const char* banner_text =
-    "Corvane List Merge " CV_VERSION " Build: " __DATE__ " " __TIME__ "\n";
 
 constexpr size_t block_size = 1 << 18;
 
@@ -57,7 +55,7 @@ int listmerge_parse_options(int argc, char** argv, listmerge_settings* s) {
         listmerge_usage(stdout);
         return LISTMERGE_EXIT_OK;
       case 'v':
-        fputs(banner_text, stdout);
+        printf("Corvane List Merge %s Build: %s\n", CV_VERSION, cv_build_stamp());
         return LISTMERGE_EXIT_OK;
       case 'i':
         s->inputs.emplace_back(optarg);

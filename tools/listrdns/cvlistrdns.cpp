@@ -35,7 +35,7 @@
 #include "listrdns_input.h"
 #include "rdnscache.h"
 #include "urllist/hashing.h"
-#include "urllist/version.h"
+#include "util/version.h"
 #include "util/cvlog.h"
 #include "util/output_file.h"
 
@@ -51,8 +51,6 @@ void cvlog_send(int /*type*/, const char* format, ...) {
 namespace {
 
 constexpr const char* option_string = "ahvVm:k:r:s:t:i:o:c:u:d:x";
-constexpr const char* banner_text =
-    "Corvane List RDNS " CV_VERSION " Build: " __DATE__ " " __TIME__ "\n";
 constexpr size_t cache_line_length = 1024;
 
 const char* const usage_lines[] = {
@@ -365,7 +363,7 @@ int parse_options(int argc, char** argv, rdns_options* o) {
         usage();
         return 0;
       case 'v':
-        fputs(banner_text, stdout);
+        printf("Corvane List RDNS %s Build: %s\n", CV_VERSION, cv_build_stamp());
         return 0;
       case 'a':
         o->resolve_all = true;

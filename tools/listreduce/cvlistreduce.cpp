@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "listreduce.h"
-#include "urllist/version.h"
+#include "util/version.h"
 #include "util/output_file.h"
 
 namespace {
@@ -41,8 +41,6 @@ enum listreduce_exit : int {
 };
 
 constexpr const char* option_string = "chvi:r:o:p:V";
-constexpr const char* banner_text =
-    "Corvane List Reduce " CV_VERSION " Build: " __DATE__ " " __TIME__ "\n";
 
 const char* const usage_lines[] = {
     "usage: cvlistreduce options",
@@ -95,7 +93,7 @@ int listreduce_parse_options(int argc, char** argv, listreduce_settings* s) {
           usage();
           return LISTREDUCE_EXIT_OK;
         case 'v':
-          fputs(banner_text, stdout);
+          printf("Corvane List Reduce %s Build: %s\n", CV_VERSION, cv_build_stamp());
           return LISTREDUCE_EXIT_OK;
         case 'c':
           s->compare = false;
