@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -830,6 +831,9 @@ int add_ip_range(urllist* list, urllist_exploded_url* url, uint32_t rest,
   std::vector<iplist_subnet> subnets;
   if (iplist_iprange_to_subnets(first, last, &subnets, 256) < 0) {
     cvlog_send(4, "urllist_add: divide range to subnets\n");
+    // The divider says ENOMEM for a range of more than 256 prefixes too; that is a bad entry,
+    // not a shortage of memory, and must not stop a load (listfile.h).
+    errno = ERANGE;
     *rc = -2;
     return 0;
   }
@@ -1019,6 +1023,12 @@ int store_entry(urllist* list, const char* text, const char* type, const urllist
       if (!list->regexps) list->regexps = std::make_unique<urllist_regexp_chain>();
       int r = urllist_add_regexp(*list->regexps, text, action, flags);
       if (r == 0) list->stats.regexp_stored++;
+      if (r == -5) {
+        // Say why, so that whoever keeps the list can tell a guard refusal from a typo.
+        if (const char* why = urllist_regexp_refusal(urllist_regexp_pattern(text).c_str())) {
+          cvlog_send(4, "urllist_add: regular expression '%s' refused: %s\n", text, why);
+        }
+      }
       return r;
     }
     case 'S': {

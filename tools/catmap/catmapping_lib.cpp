@@ -132,7 +132,10 @@ int catmapping_lib_has_error() {
 }
 
 std::optional<std::string> catmapping_lib_read_file(const char* path) {
-  if (!path) return std::nullopt;
+  if (!path) {
+    errno = EINVAL;
+    return std::nullopt;
+  }
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   std::string data;
@@ -141,7 +144,9 @@ std::optional<std::string> catmapping_lib_read_file(const char* path) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      const int e = errno;  // a directory gives EISDIR here
       close(fd);
+      errno = e;
       return std::nullopt;
     }
     if (n == 0) break;
@@ -231,13 +236,19 @@ std::unique_ptr<catmappingobj> catmapping_lib_load(const char* path, std::string
     catmapping_lib_parse_categories(removing, obj->removing);
     std::optional<std::string> text = catmapping_lib_read_file(path);
     if (!text) {
+      const int e = errno;
       catmapping_lib_set_error("Could not open category mapping file.\n");
+      errno = e;
       return nullptr;
     }
-    if (catmapping_lib_create_versionmappings_buffer(obj.get(), *text) != 0) return nullptr;
+    if (catmapping_lib_create_versionmappings_buffer(obj.get(), *text) != 0) {
+      errno = 0;
+      return nullptr;
+    }
     return obj;
   } catch (const std::bad_alloc&) {
     catmapping_lib_set_error("Category mappings allocation failed\n");
+    errno = ENOMEM;
     return nullptr;
   }
 }
