@@ -514,7 +514,8 @@ const keywordlist_entry* keywordlist_lookup(const keywordlist* list, const char*
   }
   const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
   const size_t n = std::strlen(text);
-  try {
+  // Out of memory for the scan's scratch space throws: "no keyword" would be a wrong answer.
+  {
     if (list->phrases.empty()) return keyword_scan(list, t, n, accept, arg);
     // An accept callback may itself look something up on this thread; that inner scan
     // gets scratch space of its own.
@@ -527,7 +528,5 @@ const keywordlist_entry* keywordlist_lookup(const keywordlist* list, const char*
       ~release_guard() { t_scratch.busy = false; }
     } guard;
     return phrase_scan(list, t, n, accept, arg, t_scratch).run();
-  } catch (const std::bad_alloc&) {
-    return nullptr;
   }
 }
