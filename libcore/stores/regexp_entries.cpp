@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -65,31 +66,53 @@ class regexp_cost_scan {
  private:
   static constexpr double saturation = 1e12;
 
-  double alternation(int depth) {
-    double size = sequence(depth);
+  // What a part of the pattern costs: atoms after expansion, and the stacking of the
+  // repetitions around its deepest piece.
+  struct part {
+    double size = 0;
+    double stack = 1;
+  };
+
+  part alternation(int depth) {
+    part all = sequence(depth);
     while (*p_ == '|') {
       ++p_;
-      size = add(size, sequence(depth));
+      part next = sequence(depth);
+      all.size = add(all.size, next.size);
+      all.stack = std::max(all.stack, next.stack);
     }
-    return size;
+    return all;
   }
 
-  double sequence(int depth) {
-    double size = 0;
-    while (*p_ != '\0' && *p_ != '|' && *p_ != ')') size = add(size, piece(depth));
-    return size;
+  part sequence(int depth) {
+    part all;
+    while (*p_ != '\0' && *p_ != '|' && *p_ != ')') {
+      part next = piece(depth);
+      all.size = add(all.size, next.size);
+      all.stack = std::max(all.stack, next.stack);
+    }
+    return all;
   }
 
-  // An atom and the repetitions written after it.
-  double piece(int depth) {
-    double size = atom(depth);
+  // An atom and the repetitions written after it. Repetitions applied to repetitions
+  // ("a*?+*?+", "((a*)+)*") cost far more than their copies: compiling ten levels of "*?+"
+  // takes minutes. Such stacks are judged by the product of what each level allows ("*",
+  // "?" and "+" counting 2, an interval its largest count + 1).
+  part piece(int depth) {
+    part inner = atom(depth);
+    double size = inner.size;
+    double stack = inner.stack;
+    bool repeated_here = false;
     for (;;) {
       double factor;
+      double level;
       if (*p_ == '*' || *p_ == '?') {
         factor = 1;
+        level = 2;
         ++p_;
       } else if (*p_ == '+') {
         factor = 2;
+        level = 2;
         ++p_;
       } else if (*p_ == '{') {
         const char* end = nullptr;
@@ -97,17 +120,21 @@ class regexp_cost_scan {
         if (!read_interval(p_, &end, &lo, &hi)) break;
         // "{m,}" is m copies and a starred one; "{m,n}" n copies; "{0}" or "{0,0}" none.
         factor = hi < 0 ? static_cast<double>(lo) + 1 : static_cast<double>(hi > lo ? hi : lo);
+        level = factor + 1;
         p_ = end;
       } else {
         break;
       }
       size = mul(size, factor < 1 ? 1 : factor);
       if (factor >= 2) result_.repeated = add(result_.repeated, size);
+      stack = mul(stack, level);
+      repeated_here = true;
     }
-    return size;
+    if (repeated_here && stack > result_.stacked) result_.stacked = stack;
+    return part{size, repeated_here ? stack : 1};
   }
 
-  double atom(int depth) {
+  part atom(int depth) {
     const char c = *p_;
     if (c == '(') {
       ++p_;
@@ -116,11 +143,11 @@ class regexp_cost_scan {
       // recurse as deep as the compiler would).
       if (depth + 1 > urllist_regexp_max_depth) {
         p_ += std::strlen(p_);
-        return 1;
+        return part{1, 1};
       }
-      double size = alternation(depth + 1);
+      part inside = alternation(depth + 1);
       if (*p_ == ')') ++p_;
-      return size;
+      return inside;
     }
     if (c == '[') {
       p_ = skip_bracket(p_);
@@ -131,7 +158,7 @@ class regexp_cost_scan {
       ++p_;
     }
     result_.atoms = add(result_.atoms, 1);
-    return 1;
+    return part{1, 1};
   }
 
   // Reads "{m}", "{m,}" or "{m,n}" at p: false when p holds no interval. hi is -1 for
@@ -182,7 +209,9 @@ const char* urllist_regexp_refusal(const char* pattern) {
   const urllist_regexp_cost c = urllist_regexp_measure(pattern);
   if (c.backreference) return "back-reference";
   if (c.depth > urllist_regexp_max_depth) return "groups nested too deeply";
-  if (c.repeated > urllist_regexp_max_repeated) return "repetitions too large";
+  if (c.repeated > urllist_regexp_max_repeated || c.stacked > urllist_regexp_max_stacked) {
+    return "repetitions too large";
+  }
   if (c.atoms > urllist_regexp_max_atoms) return "expression too long";
   return nullptr;
 }

@@ -81,6 +81,11 @@ std::string urllist_regexp_pattern(const char* text);
 //                                             "{m,}" m + 1), once per enclosing such
 //                                             repetition. At the bound the compiler takes
 //                                             about 30 MB and 30 ms ("a{1,2000}").
+//   repetitions of repetitions whose levels refused: "a*?+*?+*?+*?+*?+*?+*?+*?+*?+*?+" takes
+//   multiply past 65536                       minutes to compile. Each level of a stack
+//                                             ("a+*", "((a*)+){3}") counts 2 for "*", "?",
+//                                             "+", and its largest count + 1 for an
+//                                             interval.
 //   more than 65536 atoms in all             refused: the compiled form costs some
 //                                             hundreds of bytes per atom.
 //
@@ -90,12 +95,14 @@ std::string urllist_regexp_pattern(const char* text);
 // well inside them.
 constexpr int urllist_regexp_max_depth = 64;
 constexpr double urllist_regexp_max_repeated = 2048;
+constexpr double urllist_regexp_max_stacked = 65536;
 constexpr double urllist_regexp_max_atoms = 65536;
 
 // What the compiler would build from a pattern, as the guard counts it.
 struct urllist_regexp_cost {
   double atoms = 0;        // atoms after every repetition is expanded
   double repeated = 0;     // atoms made by repetitions with a count of 2 or more
+  double stacked = 0;      // largest product of the levels of a stack of repetitions
   int depth = 0;           // deepest group nesting
   bool backreference = false;
   bool unbalanced = false;  // a ")" without its "(", which the compiler takes literally
