@@ -263,7 +263,9 @@ class list_input {
 class list_output {
  public:
   explicit list_output(const char* path) : path_(path) {}
-  ~list_output() { close_output(); }
+  // An output that was not closed by close_output() is unfinished (the run is ending on an
+  // exception): it is discarded, and an existing file under the name stays as it was.
+  ~list_output() { abandon(); }
   list_output(const list_output&) = delete;
   list_output& operator=(const list_output&) = delete;
 
@@ -309,6 +311,14 @@ class list_output {
       return;
     }
     out_.discard();
+  }
+
+  // Gives the output up without a message (the caller reported why): nothing is left under
+  // the name, and later versions for this output are skipped.
+  void abandon() {
+    if (!out_.stream()) return;
+    failed_ = true;
+    if (path_) out_.discard();
   }
 
   // Pushes the buffered list out; false (reported) when writing failed.
@@ -432,7 +442,9 @@ int convert_pass(list_input& in, int field_index, int version, list_output& out)
   }
   if (in.read_failed()) {
     cvlog_send(CVLOG_ERROR, "Failed to read category list file '%s'.\n", in.name());
-    status = 1;
+    // A list cut short must not replace the previous one.
+    out.abandon();
+    return 1;
   } else if (std::string_view tail = in.unterminated_tail(); !tail.empty()) {
     // Every reader of the suite ignores a last line without newline; say so instead of
     // losing it silently.
