@@ -157,7 +157,9 @@ std::optional<std::string> catmapping_lib_read_file(const char* path) {
 }
 
 size_t catmapping_lib_parse_categories(std::string_view text, category_set& out) {
-  size_t added = 0;
+  // Numbers are appended in any order and put in order once at the end: one by one, a long
+  // field in descending order would shift the whole set per number.
+  const size_t before = out.count();
   size_t pos = 0;
   for (;;) {
     size_t comma = text.find(',', pos);
@@ -175,12 +177,13 @@ size_t catmapping_lib_parse_categories(std::string_view text, category_set& out)
         }
       }
       if (too_big) break;
-      if (out.add(static_cast<uint32_t>(v))) ++added;
+      out.append_unsorted(static_cast<uint32_t>(v));
     }
     if (comma == std::string_view::npos) break;
     pos = comma + 1;
   }
-  return added;
+  out.normalize();
+  return out.count() - before;
 }
 
 int catmapping_lib_create_versionmappings_buffer(catmappingobj* obj, std::string_view text) {

@@ -270,12 +270,15 @@ void listcheck_run::parse_numbers(const char* text) {
     char* end = nullptr;
     long value = strtol(p, &end, 10);
     if (end != p) {
-      scratch_.add(static_cast<uint32_t>(value));
+      // In order once at the end: a long expected field in descending order would otherwise
+      // shift the set once per number.
+      scratch_.append_unsorted(static_cast<uint32_t>(value));
       p = end;
     }
     if (*p != ',') break;
     ++p;
   }
+  scratch_.normalize();
 }
 
 bool listcheck_run::parsed_numbers_meet_result(const char* text) {
