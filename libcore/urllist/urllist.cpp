@@ -145,14 +145,31 @@ void urllist_terminate_urllist_item_data(urllist_item* node) {
 
 void urllist_terminate_urllist_item(urllist_item* node) {
   if (node == nullptr) return;
-  // Iterative: a list of long paths is thousands of levels deep.
-  std::vector<urllist_item*> stack;
-  stack.push_back(node);
-  while (!stack.empty()) {
-    urllist_item* n = stack.back();
-    stack.pop_back();
+  // Iterative: a list of long paths is thousands of levels deep. The first 64 pending nodes
+  // wait in a local array, so that releasing a small tree allocates nothing: this runs on
+  // the clean-up paths of a failed allocation, where asking for memory again would fail
+  // again (and leak the node, or end the program from a destructor).
+  urllist_item* local[64];
+  size_t in_local = 0;
+  std::vector<urllist_item*> spill;
+  auto push = [&](urllist_item* n) {
+    if (in_local < std::size(local)) {
+      local[in_local++] = n;
+    } else {
+      spill.push_back(n);
+    }
+  };
+  push(node);
+  while (in_local > 0 || !spill.empty()) {
+    urllist_item* n;
+    if (!spill.empty()) {
+      n = spill.back();
+      spill.pop_back();
+    } else {
+      n = local[--in_local];
+    }
     for (urllist_item* sub : {n->left, n->right, n->child, n->wildcard, n->nocase_child()}) {
-      if (sub != nullptr) stack.push_back(sub);
+      if (sub != nullptr) push(sub);
     }
     delete n;  // nodes are plain heap records linked by raw pointers (see urllist.h)
   }
