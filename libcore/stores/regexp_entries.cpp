@@ -71,25 +71,38 @@ class regexp_cost_scan {
   struct part {
     double size = 0;
     double stack = 1;
+    bool nullable = false;  // can match the empty text
+    int nested = 0;         // deepest nesting of copying repetitions of nullable operands
+    double copies = 1;      // largest product of their counts along one nesting
   };
+
+  static void merge(part& all, const part& next) {
+    all.size = add(all.size, next.size);
+    all.stack = std::max(all.stack, next.stack);
+    all.nested = std::max(all.nested, next.nested);
+    all.copies = std::max(all.copies, next.copies);
+  }
 
   part alternation(int depth) {
     part all = sequence(depth);
     while (*p_ == '|') {
       ++p_;
       part next = sequence(depth);
-      all.size = add(all.size, next.size);
-      all.stack = std::max(all.stack, next.stack);
+      const bool nullable = all.nullable || next.nullable;
+      merge(all, next);
+      all.nullable = nullable;
     }
     return all;
   }
 
   part sequence(int depth) {
     part all;
+    all.nullable = true;  // the empty sequence
     while (*p_ != '\0' && *p_ != '|' && *p_ != ')') {
       part next = piece(depth);
-      all.size = add(all.size, next.size);
-      all.stack = std::max(all.stack, next.stack);
+      const bool nullable = all.nullable && next.nullable;
+      merge(all, next);
+      all.nullable = nullable;
     }
     return all;
   }
@@ -98,21 +111,32 @@ class regexp_cost_scan {
   // ("a*?+*?+", "((a*)+)*") cost far more than their copies: compiling ten levels of "*?+"
   // takes minutes. Such stacks are judged by the product of what each level allows ("*",
   // "?" and "+" counting 2, an interval its largest count + 1).
+  //
+  // Copying a part that can match the empty text ("(x?){1,200}", "((x+??+)+)+") makes the
+  // compiler's closure of empty moves grow far faster still: one level of it is judged by
+  // its count, two nested levels are refused outright (some such patterns of ten characters
+  // never finish compiling).
   part piece(int depth) {
     part inner = atom(depth);
     double size = inner.size;
     double stack = inner.stack;
+    bool nullable = inner.nullable;
+    int nested = inner.nested;
+    double copies = inner.copies;
     bool repeated_here = false;
     for (;;) {
       double factor;
       double level;
+      bool may_be_empty;
       if (*p_ == '*' || *p_ == '?') {
         factor = 1;
         level = 2;
+        may_be_empty = true;
         ++p_;
       } else if (*p_ == '+') {
         factor = 2;
         level = 2;
+        may_be_empty = nullable;
         ++p_;
       } else if (*p_ == '{') {
         const char* end = nullptr;
@@ -121,17 +145,25 @@ class regexp_cost_scan {
         // "{m,}" is m copies and a starred one; "{m,n}" n copies; "{0}" or "{0,0}" none.
         factor = hi < 0 ? static_cast<double>(lo) + 1 : static_cast<double>(hi > lo ? hi : lo);
         level = factor + 1;
+        may_be_empty = nullable || lo == 0;
         p_ = end;
       } else {
         break;
       }
+      if (factor >= 2 && nullable) {
+        ++nested;
+        copies = mul(copies, factor);
+        result_.nested_nullable = std::max(result_.nested_nullable, nested);
+        result_.nullable_copies = std::max(result_.nullable_copies, copies);
+      }
+      nullable = may_be_empty;
       size = mul(size, factor < 1 ? 1 : factor);
       if (factor >= 2) result_.repeated = add(result_.repeated, size);
       stack = mul(stack, level);
       repeated_here = true;
     }
     if (repeated_here && stack > result_.stacked) result_.stacked = stack;
-    return part{size, repeated_here ? stack : 1};
+    return part{size, repeated_here ? stack : 1, nullable, nested, copies};
   }
 
   part atom(int depth) {
@@ -143,22 +175,26 @@ class regexp_cost_scan {
       // recurse as deep as the compiler would).
       if (depth + 1 > urllist_regexp_max_depth) {
         p_ += std::strlen(p_);
-        return part{1, 1};
+        return part{1, 1, false, 0, 1};
       }
       part inside = alternation(depth + 1);
       if (*p_ == ')') ++p_;
       return inside;
     }
+    // Anchors and the library's word-boundary escapes match the empty text.
+    bool empty = false;
     if (c == '[') {
       p_ = skip_bracket(p_);
     } else if (c == '\\' && p_[1] != '\0') {
       if (p_[1] >= '1' && p_[1] <= '9') result_.backreference = true;
+      empty = std::strchr("bB<>`'", p_[1]) != nullptr;
       p_ += 2;
     } else {
+      empty = c == '^' || c == '$';
       ++p_;
     }
     result_.atoms = add(result_.atoms, 1);
-    return part{1, 1};
+    return part{1, 1, empty, 0, 1};
   }
 
   // Reads "{m}", "{m,}" or "{m,n}" at p: false when p holds no interval. hi is -1 for
@@ -209,7 +245,9 @@ const char* urllist_regexp_refusal(const char* pattern) {
   const urllist_regexp_cost c = urllist_regexp_measure(pattern);
   if (c.backreference) return "back-reference";
   if (c.depth > urllist_regexp_max_depth) return "groups nested too deeply";
-  if (c.repeated > urllist_regexp_max_repeated || c.stacked > urllist_regexp_max_stacked) {
+  if (c.repeated > urllist_regexp_max_repeated || c.stacked > urllist_regexp_max_stacked ||
+      c.nested_nullable > urllist_regexp_max_nested_nullable ||
+      c.nullable_copies > urllist_regexp_max_nullable_copies) {
     return "repetitions too large";
   }
   if (c.atoms > urllist_regexp_max_atoms) return "expression too long";

@@ -86,6 +86,13 @@ std::string urllist_regexp_pattern(const char* text);
 //                                             ("a+*", "((a*)+){3}") counts 2 for "*", "?",
 //                                             "+", and its largest count + 1 for an
 //                                             interval.
+//   copies of a part that can match          refused past one level, or past 64 copies:
+//   the empty text                            the compiler's closure of empty moves grows
+//                                             with them far faster than the copies
+//                                             ("^((x+??+)+)++y" never finishes compiling,
+//                                             "(x?){1,200}" takes 0.4 s, "(x*){1,2000}"
+//                                             minutes). One level of 64 ("(a|b?){1,64}",
+//                                             "(x*)+") stays cheap.
 //   more than 65536 atoms in all             refused: the compiled form costs some
 //                                             hundreds of bytes per atom.
 //
@@ -96,6 +103,8 @@ std::string urllist_regexp_pattern(const char* text);
 constexpr int urllist_regexp_max_depth = 64;
 constexpr double urllist_regexp_max_repeated = 2048;
 constexpr double urllist_regexp_max_stacked = 65536;
+constexpr int urllist_regexp_max_nested_nullable = 1;
+constexpr double urllist_regexp_max_nullable_copies = 64;
 constexpr double urllist_regexp_max_atoms = 65536;
 
 // What the compiler would build from a pattern, as the guard counts it.
@@ -103,6 +112,8 @@ struct urllist_regexp_cost {
   double atoms = 0;        // atoms after every repetition is expanded
   double repeated = 0;     // atoms made by repetitions with a count of 2 or more
   double stacked = 0;      // largest product of the levels of a stack of repetitions
+  int nested_nullable = 0;  // deepest nesting of copying repetitions of nullable parts
+  double nullable_copies = 1;  // largest product of their counts along one nesting
   int depth = 0;           // deepest group nesting
   bool backreference = false;
   bool unbalanced = false;  // a ")" without its "(", which the compiler takes literally

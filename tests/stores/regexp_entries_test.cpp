@@ -146,7 +146,7 @@ TEST(RegexpEntries, ReleasingTheChainDropsEveryReference) {
 TEST(RegexpEntries, StackedRepetitionsThatWouldExhaustMemoryAreRefused) {
   // Each stacked level multiplies what the compiler builds: these stay cheap...
   for (const char* ok :
-       {"a+", "a++++++++", "a{2048}", "(a{32}){32}", "((a{8}){8}){8}", "a{32}{32}", "a*?+*?+*?+*?+*?+",
+       {"a+", "a++++++++", "a{2048}", "(a{32}){32}", "((a{8}){8}){8}", "a{32}{32}", "(x*)+", "(a|b?){1,64}", "(www\\.)?[a-z]*(\\.[a-z]+)+",
         "[+*?{}]++++", "\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+",
         "a+b+c+d+e+f+g+h+i+j+k+l+m+n+o+p+q+r+", "x{2,}{3}", "a********"}) {
     EXPECT_FALSE(urllist_regexp_too_costly(ok)) << ok;
@@ -191,6 +191,13 @@ TEST(RegexpEntries, TheGuardRefusesWhatTheLibraryCannotRunSafely) {
       {at_limit, nullptr},
       {std::string(70000, 'a'), "expression too long"},
       {"(a|b)*a(a|b){200}c", nullptr},
+      // Copies of parts that match the empty text: found by the fuzzer, never finishes.
+      {"^((x+??+)+)++y", "repetitions too large"},
+      {"((x+???+)+)++y", "repetitions too large"},
+      {"(x*){1,2000}", "repetitions too large"},
+      {"(x?){1,65}", "repetitions too large"},
+      {"a*?+*?+", "repetitions too large"},
+      {"(\\<x?)+", nullptr},
       {"casino[0-9]+", nullptr},
       {"^https?://[^/]*\\.(xxx|adult)/", nullptr},
   };
