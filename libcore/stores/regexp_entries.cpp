@@ -112,10 +112,10 @@ class regexp_cost_scan {
   // takes minutes. Such stacks are judged by the product of what each level allows ("*",
   // "?" and "+" counting 2, an interval its largest count + 1).
   //
-  // Copying a part that can match the empty text ("(x?){1,200}", "((x+??+)+)+") makes the
-  // compiler's closure of empty moves grow far faster still: one level of it is judged by
-  // its count, two nested levels are refused outright (some such patterns of ten characters
-  // never finish compiling).
+  // Repeating a part that can match the empty text ("(x?){1,200}", "((x+??+)+)+",
+  // "((b?)*){20}") makes the compiler's closure of empty moves grow far faster still: one
+  // level of it is judged by its count, two nested levels are refused outright (some such
+  // patterns of ten characters never finish compiling).
   part piece(int depth) {
     part inner = atom(depth);
     double size = inner.size;
@@ -128,10 +128,12 @@ class regexp_cost_scan {
       double factor;
       double level;
       bool may_be_empty;
+      bool loop = true;  // the operand may be taken more than once
       if (*p_ == '*' || *p_ == '?') {
         factor = 1;
         level = 2;
         may_be_empty = true;
+        loop = *p_ == '*';
         ++p_;
       } else if (*p_ == '+') {
         factor = 2;
@@ -146,11 +148,12 @@ class regexp_cost_scan {
         factor = hi < 0 ? static_cast<double>(lo) + 1 : static_cast<double>(hi > lo ? hi : lo);
         level = factor + 1;
         may_be_empty = nullable || lo == 0;
+        loop = hi < 0 || hi >= 2;
         p_ = end;
       } else {
         break;
       }
-      if (factor >= 2 && nullable) {
+      if (loop && nullable) {
         ++nested;
         copies = mul(copies, factor);
         result_.nested_nullable = std::max(result_.nested_nullable, nested);
