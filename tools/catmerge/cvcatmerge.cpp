@@ -47,6 +47,7 @@
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
+#include "util/program.h"
 #include "util/version.h"
 #include "util/category_set.h"
 #include "util/output_file.h"
@@ -669,7 +670,7 @@ int catmerge_chain(const catmerge_settings& s) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int catmerge_run_program(int argc, char** argv) {
   // glibc raises its mmap threshold to the size of each large block freed. Once the first
   // list of a step is released (its tables are blocks of megabytes), the second list's
   // growing tables would come from the heap, and each outgrown copy would stay there as a
@@ -678,7 +679,11 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   catmerge_settings s;
   int status = catmerge_parse_options(argc, argv, &s);
-  if (status >= 0) return status;
+  if (status >= 0) {
+    // -h, -v and option errors: what they printed is the result of the run.
+    if (!cv_stdout_close_checked() && status == 0) status = 1;
+    return status;
+  }
   if (!s.master || s.inputs.empty()) {
     fputs("Please enter master file and input files to merge categories.\n\n", stderr);
     usage();
@@ -687,4 +692,9 @@ int main(int argc, char** argv) {
   if (!catmerge_check_files(s)) return CATMERGE_EXIT_FAILURE;
   // A negative load result leaves as its low byte (-4 gives 252).
   return catmerge_chain(s) & 0xff;
+}
+
+int main(int argc, char** argv) {
+  if (!cv_program_init()) return 1;
+  return cv_program_run([&] { return catmerge_run_program(argc, argv); });
 }

@@ -22,6 +22,7 @@
 #include "listmerge.h"
 #include "urllist/listfile.h"
 #include "urllist/urllist.h"
+#include "util/program.h"
 #include "util/version.h"
 #include "util/category_set.h"
 #include "util/output_file.h"
@@ -193,10 +194,14 @@ int listmerge_run(const listmerge_settings& s) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int listmerge_run_program(int argc, char** argv) {
   listmerge_settings s;
   int status = listmerge_parse_options(argc, argv, &s);
-  if (status >= 0) return status;
+  if (status >= 0) {
+    // -h, -v and option errors: what they printed is the result of the run.
+    if (!cv_stdout_close_checked() && status == 0) status = 1;
+    return status;
+  }
   if (s.inputs.empty()) {
     fputs("no input files\n", stderr);
     return LISTMERGE_EXIT_OK;
@@ -213,4 +218,9 @@ int main(int argc, char** argv) {
     fputs("critical memory error terminated\n", stderr);
     return LISTMERGE_EXIT_FAILURE;
   }
+}
+
+int main(int argc, char** argv) {
+  if (!cv_program_init()) return 1;
+  return cv_program_run([&] { return listmerge_run_program(argc, argv); });
 }

@@ -35,6 +35,7 @@
 #include "listrdns_input.h"
 #include "rdnscache.h"
 #include "urllist/hashing.h"
+#include "util/program.h"
 #include "util/version.h"
 #include "util/cvlog.h"
 #include "util/output_file.h"
@@ -424,10 +425,14 @@ int parse_options(int argc, char** argv, rdns_options* o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int listrdns_run_program(int argc, char** argv) {
   rdns_options opt;
   int status = parse_options(argc, argv, &opt);
-  if (status >= 0) return status;
+  if (status >= 0) {
+    // -h, -v and option errors: what they printed is the result of the run.
+    if (!cv_stdout_close_checked() && status == 0) status = 1;
+    return status;
+  }
 
   listrdns_run run(opt);
   if (!run.cache_initialize()) return 1;
@@ -463,4 +468,9 @@ int main(int argc, char** argv) {
   if (!run.write_results()) ok = false;
   run.print_summary();
   return ok ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  if (!cv_program_init()) return 1;
+  return cv_program_run([&] { return listrdns_run_program(argc, argv); });
 }

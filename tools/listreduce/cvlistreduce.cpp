@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "listreduce.h"
+#include "util/program.h"
 #include "util/version.h"
 #include "util/output_file.h"
 
@@ -297,12 +298,16 @@ int listreduce_main(listreduce* r, const listreduce_settings& s) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int listreduce_run_program(int argc, char** argv) {
   std::unique_ptr<listreduce> r = listreduce_initialize();
   if (!r) return LISTREDUCE_EXIT_NO_LIST;
   listreduce_settings s;
   int status = listreduce_parse_options(argc, argv, &s);
-  if (status >= 0) return status;
+  if (status >= 0) {
+    // -h, -v and option errors: what they printed is the result of the run.
+    if (!cv_stdout_close_checked() && status == 0) status = 1;
+    return status;
+  }
   status = listreduce_check_outputs(s);
   if (status >= 0) return status;
   if (getenv("CVLISTREDUCE_NO_SHORTCUTS") != nullptr) r->shortcuts = false;
@@ -313,4 +318,9 @@ int main(int argc, char** argv) {
             static_cast<uintmax_t>(r->stats.written), static_cast<uintmax_t>(r->stats.redundant));
   }
   return status;
+}
+
+int main(int argc, char** argv) {
+  if (!cv_program_init()) return 1;
+  return cv_program_run([&] { return listreduce_run_program(argc, argv); });
 }
