@@ -52,8 +52,9 @@ const char* const usage_lines[] = {
     "\t-o filename\tThe filename to store the reduced file",
     "\t-r filename\tStore the redundant list entries",
     "\t-V\t\tDisplay reduntant entry to stderr when there is no -r option",
-    "\t-p increment\tPrint every \"increment\" line number being processed. E.g. -p 10 = print "
-    "every tenth line number",
+    // One element, split only to keep the source within its width.
+    ("\t-p increment\tPrint every \"increment\" line number being processed. E.g. -p 10 = print "
+     "every tenth line number"),
 };
 
 void usage() {
