@@ -222,12 +222,6 @@ urllist_action* urllist_ext_lookup(const extlist* list, const urllist_exploded_u
   if (p == nullptr) return nullptr;
   auto* action = static_cast<urllist_action*>(p->data);
   if (urllist_action_expired(action)) return nullptr;
-  if (matched != nullptr) {
-    try {
-      *matched = p->text;
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
-  }
+  if (matched != nullptr) *matched = p->text;  // may throw std::bad_alloc
   return action;
 }

@@ -138,7 +138,8 @@ int urllist_add_ext(std::unique_ptr<extlist>& slot, const char* text,
 
 // The action of the extension entry that matches the URL's extension, or null when there is
 // no list, no extension, no equal text, or the first equal text's action is expired
-// (urllist_action_expired). On a match *matched (when given) becomes the stored text.
+// (urllist_action_expired). On a match *matched (when given) becomes the stored text (which
+// may throw std::bad_alloc).
 // REQUIRES: the list was filled by urllist_add_ext.
 urllist_action* urllist_ext_lookup(const extlist* list, const urllist_exploded_url* url,
                                    std::string* matched);

@@ -240,7 +240,8 @@ int keywordlist_add_entry(std::unique_ptr<keywordlist>& slot, const char* text,
 
 // Scans `text` (NUL-terminated, already lower-cased by the caller as the keyword texts are)
 // and returns the matching word or phrase record, or null: for a null list or text, an
-// empty text, a list without words, no match, or memory running out during the scan. With
+// empty text, a list without words, or no match; memory running out during the scan throws
+// std::bad_alloc (null would say "no keyword", a wrong answer). With
 // `accept`, each candidate found during the scan (a keyword in keyword mode, a phrase that
 // completes with the most required words so far in phrase mode) is offered to it and a
 // refusal continues the scan; the end-of-scan results of phrase mode (pending phrase,

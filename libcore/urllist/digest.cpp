@@ -229,12 +229,6 @@ urllist_action* urllist_digest_lookup(const urllist_digest_store* store, urllist
   if (d == nullptr) return nullptr;
   const std::basic_string_view<unsigned char> key(d, (*url->digest)[0]);
   urllist_action* action = store->find(key);
-  if (action != nullptr && hex_out != nullptr) {
-    try {
-      *hex_out = urllist_digest_to_hex(key);
-    } catch (const std::bad_alloc&) {
-      hex_out->clear();
-    }
-  }
+  if (action != nullptr && hex_out != nullptr) *hex_out = urllist_digest_to_hex(key);
   return action;
 }

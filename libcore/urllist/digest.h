@@ -159,7 +159,7 @@ const unsigned char* urllist_digest_compute(urllist_exploded_url* url);
 // Looks the URL's digest up in `store`. Returns the stored action or null; a null store
 // returns null without computing the digest. When an action is found and `hex_out` is given,
 // *hex_out becomes the digest in lowercase hexadecimal (two digits per byte, 40 characters);
-// when memory runs out there, the action is returned and *hex_out is left empty.
+// when memory runs out there, std::bad_alloc is thrown.
 // The action pointer stays valid until the store is next changed.
 urllist_action* urllist_digest_lookup(const urllist_digest_store* store, urllist_exploded_url* url,
                                       std::string* hex_out);

@@ -1,5 +1,6 @@
 #include "urllist/listfile.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -35,6 +36,10 @@ int urllist_add_line(urllist* list, char* line, int list_type) {
 
   const char* entry = f[0];
   int rc = 0;
+  // An add reports memory exhaustion as -2, which it shares with a few bad entries; the
+  // allocator's ENOMEM tells them apart. Loading on without memory would leave a list that
+  // silently lacks entries, so that stops the load.
+  errno = 0;
   bool value_shape = n == 2 || (n == 3 && starts_with_digit(f[1]));
   if (value_shape) {
     const char* value = n == 2 ? f[1] : f[2];
@@ -58,6 +63,7 @@ int urllist_add_line(urllist* list, char* line, int list_type) {
     if (rc != 0) {
       cvlog_send(4, "urllist_add_file: failed to add url '%s' with categories '%s'\n", entry,
                  value);
+      if (rc == -2 && errno == ENOMEM) return URLLIST_LOAD_NO_MEMORY;
     }
     return 0;
   }
@@ -92,6 +98,7 @@ int urllist_add_line(urllist* list, char* line, int list_type) {
       cvlog_send(4, "urllist_add_file: failed to add item '%s' type: '%s' action: '%s %s'\n", entry,
                  type, word, argument);
     }
+    if (rc == -2 && errno == ENOMEM) return URLLIST_LOAD_NO_MEMORY;
   }
   return 0;
 }
@@ -99,7 +106,7 @@ int urllist_add_line(urllist* list, char* line, int list_type) {
 int urllist_add_file(urllist* list, const char* path, int list_type) {
   if (list == nullptr || path == nullptr) return URLLIST_LOAD_MISSING;
   std::unique_ptr<file_buffer> fb = file_buffer_open(path);
-  if (!fb) return URLLIST_LOAD_CANNOT_OPEN;
+  if (!fb) return URLLIST_LOAD_CANNOT_OPEN;  // errno from the open
   long lines = 0;
   while (file_buffer_read_string(fb.get()) == 0) {
     ++lines;
@@ -107,13 +114,16 @@ int urllist_add_file(urllist* list, const char* path, int list_type) {
     if (line[0] == '\0' || line[0] == '#') continue;
     if (urllist_add_line(list, line, list_type) != 0) {
       file_buffer_close(std::move(fb));
+      errno = ENOMEM;
       return URLLIST_LOAD_NO_MEMORY;
     }
   }
   // A read that stopped early must not pass for a complete list.
   if (file_buffer_failed(fb.get())) {
     cvlog_send(4, "urllist_add_file: read error in '%s' after %ld lines\n", path, lines);
+    const int e = fb->error;
     file_buffer_close(std::move(fb));
+    errno = e;
     return URLLIST_LOAD_READ_ERROR;
   }
   file_buffer_close(std::move(fb));

@@ -313,7 +313,7 @@ urllist_action* urllist_url_lookup(urllist* list, const urllist_item* start,
                                    urllist_exploded_url* url, urllist_url_part* first_part,
                                    std::string* diag) {
   if (list == nullptr || url == nullptr || url->part_count == 0) return nullptr;
-  try {
+  {
     tree_walk walk(list, url, diag != nullptr);
     if (start != nullptr) {
       if (first_part == nullptr) return nullptr;
@@ -350,8 +350,6 @@ urllist_action* urllist_url_lookup(urllist* list, const urllist_item* start,
     urllist_action* a = walk.action();
     if (a != nullptr && diag != nullptr) walk.build_diag(diag);
     return a;
-  } catch (const std::bad_alloc&) {
-    return nullptr;
   }
 }
 
@@ -427,11 +425,7 @@ urllist_action* lookup_all(urllist* list, urllist_exploded_url* url, std::string
   // 6 to 8.
   const char* lowered = nullptr;
   if (list->keywords || list->regexps) {
-    try {
-      lowered = lowered_text(url);
-    } catch (const std::bad_alloc&) {
-      lowered = nullptr;
-    }
+    lowered = lowered_text(url);
   }
   return lookup_text_stores(list, url->source, lowered, diag);
 }
@@ -505,7 +499,7 @@ int urllist_lookup_string_diag(urllist* list, const char* text, std::optional<st
                                urllist_action** action, std::string* diag) {
   if (list == nullptr || text == nullptr) return 1;
   read_guard guard(list);
-  try {
+  {
     std::optional<std::string> local;
     std::optional<std::string>& slot = lowered ? *lowered : local;
     if (!slot) {
@@ -515,8 +509,6 @@ int urllist_lookup_string_diag(urllist* list, const char* text, std::optional<st
       slot = std::move(copy);
     }
     return finish(lookup_text_stores(list, text, slot->c_str(), diag ? diag : nullptr), action);
-  } catch (const std::bad_alloc&) {
-    return 1;
   }
 }
 

@@ -16,7 +16,9 @@
 //
 // Returned actions are owned by the list and stay valid until the list next changes or is
 // released. All functions return 0 when an action was found and 1 when not (also for a
-// null list or URL).
+// null list or URL). A lookup that runs out of memory (for the lowered URL text or a
+// diagnostic text) throws std::bad_alloc: it has no result for that, and "not found" would
+// be a wrong answer.
 //
 // Thread safety: a shared list (URLLIST_FLAG_SHARED) is read under its read lock (except
 // urllist_lookup_data_unlocked, whose caller holds it), so lookups may run on several

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -144,14 +145,31 @@ void urllist_terminate_urllist_item_data(urllist_item* node) {
 
 void urllist_terminate_urllist_item(urllist_item* node) {
   if (node == nullptr) return;
-  // Iterative: a list of long paths is thousands of levels deep.
-  std::vector<urllist_item*> stack;
-  stack.push_back(node);
-  while (!stack.empty()) {
-    urllist_item* n = stack.back();
-    stack.pop_back();
+  // Iterative: a list of long paths is thousands of levels deep. The first 64 pending nodes
+  // wait in a local array, so that releasing a small tree allocates nothing: this runs on
+  // the clean-up paths of a failed allocation, where asking for memory again would fail
+  // again (and leak the node, or end the program from a destructor).
+  urllist_item* local[64];
+  size_t in_local = 0;
+  std::vector<urllist_item*> spill;
+  auto push = [&](urllist_item* n) {
+    if (in_local < std::size(local)) {
+      local[in_local++] = n;
+    } else {
+      spill.push_back(n);
+    }
+  };
+  push(node);
+  while (in_local > 0 || !spill.empty()) {
+    urllist_item* n;
+    if (!spill.empty()) {
+      n = spill.back();
+      spill.pop_back();
+    } else {
+      n = local[--in_local];
+    }
     for (urllist_item* sub : {n->left, n->right, n->child, n->wildcard, n->nocase_child()}) {
-      if (sub != nullptr) stack.push_back(sub);
+      if (sub != nullptr) push(sub);
     }
     delete n;  // nodes are plain heap records linked by raw pointers (see urllist.h)
   }
@@ -830,6 +848,9 @@ int add_ip_range(urllist* list, urllist_exploded_url* url, uint32_t rest,
   std::vector<iplist_subnet> subnets;
   if (iplist_iprange_to_subnets(first, last, &subnets, 256) < 0) {
     cvlog_send(4, "urllist_add: divide range to subnets\n");
+    // The divider says ENOMEM for a range of more than 256 prefixes too; that is a bad entry,
+    // not a shortage of memory, and must not stop a load (listfile.h).
+    errno = ERANGE;
     *rc = -2;
     return 0;
   }
@@ -1019,6 +1040,12 @@ int store_entry(urllist* list, const char* text, const char* type, const urllist
       if (!list->regexps) list->regexps = std::make_unique<urllist_regexp_chain>();
       int r = urllist_add_regexp(*list->regexps, text, action, flags);
       if (r == 0) list->stats.regexp_stored++;
+      if (r == -5) {
+        // Say why, so that whoever keeps the list can tell a guard refusal from a typo.
+        if (const char* why = urllist_regexp_refusal(urllist_regexp_pattern(text).c_str())) {
+          cvlog_send(4, "urllist_add: regular expression '%s' refused: %s\n", text, why);
+        }
+      }
       return r;
     }
     case 'S': {

@@ -4,20 +4,44 @@
 #include <charconv>
 #include <cstdlib>
 
+namespace {
+
+// Room after the next growth step: a fixed step while the set is small (sets are small and
+// numerous), half as much again beyond 1000 numbers so that growing stays linear.
+size_t grown_capacity(size_t capacity) {
+  return capacity > 1000 ? capacity + capacity / 2 : capacity + category_set::growth;
+}
+
+}  // namespace
+
 bool category_set::add(uint32_t n) {
   auto it = std::lower_bound(items_.begin(), items_.end(), n);
   if (it != items_.end() && *it == n) return false;
   if (items_.size() == items_.capacity()) {
-    // Grow by a fixed step rather than doubling: sets are small and numerous.
     size_t pos = static_cast<size_t>(it - items_.begin());
-    items_.reserve(items_.capacity() + growth);
+    items_.reserve(grown_capacity(items_.capacity()));
     it = items_.begin() + static_cast<std::ptrdiff_t>(pos);
   }
   items_.insert(it, n);
   return true;
 }
 
+void category_set::append_unsorted(uint32_t n) {
+  if (items_.size() == items_.capacity()) items_.reserve(grown_capacity(items_.capacity()));
+  items_.push_back(n);
+}
+
+void category_set::normalize() {
+  std::sort(items_.begin(), items_.end());
+  items_.erase(std::unique(items_.begin(), items_.end()), items_.end());
+}
+
 void category_set::add_all(const category_set& other) {
+  if (other.items_.size() > 16) {
+    for (uint32_t n : other.items_) append_unsorted(n);
+    normalize();
+    return;
+  }
   for (uint32_t n : other.items_) add(n);
 }
 
@@ -72,9 +96,10 @@ category_set category_set_parse_option(const char* text) {
   while (p != nullptr && *p != '\0') {
     char* end = nullptr;
     unsigned long v = strtoul(p, &end, 10);
-    if (end != p) set.add(static_cast<uint32_t>(v));
+    if (end != p) set.append_unsorted(static_cast<uint32_t>(v));
     if (*end != ',') break;
     p = end + 1;
   }
+  set.normalize();
   return set;
 }

@@ -3,8 +3,10 @@
 // that lookups fill, category actions carry and explode uses to report its markers.
 //
 // The numbers are kept in ascending order without duplicates. Room starts at 10 numbers and
-// grows by 10 at a time, and emptying the set shrinks it back to room for 10, so a set that
-// is reused line after line does not keep a large block. Not thread-safe: one owner.
+// grows by 10 at a time (by half of itself once it holds more than 1000, so that a hostile
+// line of a million numbers costs no million copies), and emptying the set shrinks it back
+// to room for 10, so a set that is reused line after line does not keep a large block. Not
+// thread-safe: one owner.
 
 #include <cstdint>
 #include <span>
@@ -28,8 +30,15 @@ class category_set {
   std::span<const uint32_t> items() const { return items_; }
   uint32_t operator[](uint32_t i) const { return items_[i]; }
 
-  // Inserts n in order; returns false when it was already present.
+  // Inserts n in order; returns false when it was already present. Costs a shift of the
+  // larger numbers: to fill a set from a long list in any order, use append_unsorted.
   bool add(uint32_t n);
+  // Bulk filling in n log n: append_unsorted adds n at the end without looking for its
+  // place or a duplicate, and normalize(), called once after the last append, sorts the
+  // numbers and drops duplicates. In between only count(), clear() and normalize() may be
+  // used.
+  void append_unsorted(uint32_t n);
+  void normalize();
   // Adds every number of `other`.
   void add_all(const category_set& other);
   // Removes n (later numbers shift down); returns false when it was absent.

@@ -143,15 +143,18 @@ std::unique_ptr<file_buffer> file_buffer_open(const char* path) {
   if (path == nullptr) return nullptr;
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
+  std::unique_ptr<file_buffer> fb;
   try {
-    auto fb = std::make_unique<file_buffer>();
-    fb->fd = fd;  // from here on the buffer closes it
+    fb = std::make_unique<file_buffer>();
     fb->data.resize(file_buffer::initial_capacity);
-    return fb;
   } catch (const std::bad_alloc&) {
-    close(fd);  // only reached when the buffer itself could not be made
+    // The descriptor is closed here once: the buffer never owned it.
+    close(fd);
+    errno = ENOMEM;
     return nullptr;
   }
+  fb->fd = fd;
+  return fb;
 }
 
 int file_buffer_read_string(file_buffer* fb) {

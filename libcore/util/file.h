@@ -102,7 +102,8 @@ struct file_buffer {
 };
 
 // Opens `path` read-only and sets up an empty file buffer (capacity 32768, chunk 16384).
-// Null when the file cannot be opened or memory is short (the descriptor is closed again).
+// Null when the file cannot be opened or memory is short (the descriptor is closed again);
+// errno tells which (ENOMEM for memory).
 std::unique_ptr<file_buffer> file_buffer_open(const char* path);
 
 // Makes the next line available as `fb->line` / `fb->line_len` and returns 0. Returns 1 at

@@ -557,3 +557,40 @@ TEST(KeywordList, ReleaseHandsEveryActionToTheCallback) {
 }
 
 }  // namespace
+
+// A word met again later in the text is looked at again only when its first meeting could
+// not settle all its phrase places (inside an anchor, failing a word boundary, or being an
+// anchor itself); a word shared by many phrases is loaded and scanned in linear time.
+TEST(KeywordList, RepeatedWordsAndManyPhrasesSharingOne) {
+  kwlist a;
+  ASSERT_EQ(a.add("sex+^sussex+toys", "k", 1), 0);
+  EXPECT_EQ(a.id("h/sussex/toys"), 0);
+  EXPECT_EQ(a.id("h/sussex/toys/sussex/sex"), 1);  // the later "sex" is outside the anchor
+  EXPECT_EQ(a.id("h/sussexsussex/toys"), 0);       // the anchor moves with each meeting
+  kwlist w;
+  ASSERT_EQ(w.add("casino+online", "w", 2), 0);
+  EXPECT_EQ(w.id("h/mycasino/online/casinos"), 0);
+  EXPECT_EQ(w.id("h/mycasino/online/casino"), 2);  // the boundary passes the second time
+  kwlist f;
+  ASSERT_EQ(f.add("free+games+!demo", "k", 3), 0);
+  EXPECT_EQ(f.id("h/free/games/free"), 3);
+  EXPECT_EQ(f.id("h/free/games/free/demo"), 0);
+
+  kwlist many;
+  constexpr int phrases = 20000;
+  for (int i = 0; i < phrases; ++i) {
+    const std::string text = "shared+w" + std::to_string(i) + "x";
+    ASSERT_EQ(many.add(text.c_str(), "k", i + 1), 0);
+  }
+  // The shared word is required once by each phrase.
+  EXPECT_EQ(many.word("shared")->phrase_ref_count(), static_cast<uint32_t>(phrases));
+  for (const auto& p : many.list->phrases) ASSERT_EQ(p->required_count, 2u);
+  std::string text = "h/";
+  for (int i = 0; i < 1000; ++i) text += "shared/";
+  EXPECT_EQ(many.id(text.c_str()), 0);
+  EXPECT_EQ(many.id((text + "w777x").c_str()), 778);
+  EXPECT_EQ(many.id(("h/w19999x/" + text).c_str()), 20000);
+  // A phrase naming a word twice still counts it once.
+  ASSERT_EQ(many.add("twice+twice+once", "k", 99999), 0);
+  EXPECT_EQ(many.list->phrases.back()->required_count, 2u);
+}

@@ -130,7 +130,8 @@ int catmapping_lib_has_error();
 // not begin with a digit ends the list). Clears the error text first. Returns null with the
 // error text set when the file cannot be read ("Could not open category mapping file.\n") or
 // holds no rule ("No valid mapping rules in the category mapping file.\n"). A null path is
-// treated as unreadable.
+// treated as unreadable. On null, errno tells why the file could not be read (ENOMEM when
+// memory ran out), or is 0 when the file was read but holds no rule.
 std::unique_ptr<catmappingobj> catmapping_lib_load(const char* path, std::string_view removing);
 
 // Rewrites `set` in place for destination version `version`, creating the cascade if needed.
@@ -242,5 +243,5 @@ std::unique_ptr<custommappingobj> catmapping_lib_custom_build_buffer(const catma
 void catmapping_lib_set_error(std::string_view text);
 
 // Reads a whole file until end of file (pipes and process substitutions included).
-// Nullopt when it cannot be opened or read.
+// Nullopt, with errno set, when it cannot be opened or read.
 std::optional<std::string> catmapping_lib_read_file(const char* path);

@@ -25,6 +25,7 @@
 #include "util/category_set.h"
 #include "util/cvlog.h"
 #include "util/output_file.h"
+#include "util/program.h"
 #include "util/version.h"
 
 namespace {
@@ -104,6 +105,27 @@ int open_spool() {
   fd = mkstemp(tmpl.data());
   if (fd >= 0) unlink(tmpl.c_str());
   return fd;
+}
+
+// True (after a message) when the output `path` is the same file as the mapping file, the
+// custom mapping file or the category list: writing it would replace the data it is made
+// from. `what` names the output in the message ("list file", "dump file").
+bool output_is_an_input(const char* path, const char* what) {
+  struct input {
+    const char* path;
+    const char* role;
+  };
+  const input inputs[] = {
+      {settings.input, "the input file"},
+      {settings.mapping_file.c_str(), "the category mapping file"},
+      {settings.custom_file, "the custom mapping file"},
+  };
+  for (const input& in : inputs) {
+    if (in.path == nullptr || !file_same(path, in.path)) continue;
+    cvlog_send(CVLOG_ERROR, "Refusing to write %s %s: it is %s.\n", what, path, in.role);
+    return true;
+  }
+  return false;
 }
 
 // The category list being converted. It is opened by the first version that reads it and read
@@ -241,7 +263,9 @@ class list_input {
 class list_output {
  public:
   explicit list_output(const char* path) : path_(path) {}
-  ~list_output() { close_output(); }
+  // An output that was not closed by close_output() is unfinished (the run is ending on an
+  // exception): it is discarded, and an existing file under the name stays as it was.
+  ~list_output() { abandon(); }
   list_output(const list_output&) = delete;
   list_output& operator=(const list_output&) = delete;
 
@@ -254,6 +278,10 @@ class list_output {
   bool open(const struct stat& input) {
     if (out_.stream()) return true;
     if (failed_) return false;
+    if (path_ && output_is_an_input(path_, "list file")) {
+      failed_ = true;
+      return false;
+    }
     struct stat st;
     bool exists = path_ ? stat(path_, &st) == 0 : fstat(STDOUT_FILENO, &st) == 0;
     if (exists && S_ISREG(input.st_mode) && S_ISREG(st.st_mode) && st.st_dev == input.st_dev &&
@@ -283,6 +311,14 @@ class list_output {
       return;
     }
     out_.discard();
+  }
+
+  // Gives the output up without a message (the caller reported why): nothing is left under
+  // the name, and later versions for this output are skipped.
+  void abandon() {
+    if (!out_.stream()) return;
+    failed_ = true;
+    if (path_) out_.discard();
   }
 
   // Pushes the buffered list out; false (reported) when writing failed.
@@ -315,6 +351,15 @@ class list_output {
   bool failed_ = false;
 };
 
+// The library's error text without its closing newline (the messages that quote it add
+// their own ending), or `fallback` when there is none.
+std::string library_error(const char* fallback) {
+  std::optional<std::string> err = catmapping_lib_error();
+  if (!err) return fallback;
+  while (!err->empty() && (err->back() == '\n' || err->back() == '.')) err->pop_back();
+  return *err;
+}
+
 void send_line_message(const char* what, std::string_view line) {
   cvlog_send(CVLOG_ERROR, "%s in line: %.*s.\n", what, static_cast<int>(line.size()), line.data());
 }
@@ -330,9 +375,8 @@ int convert_pass(list_input& in, int field_index, int version, list_output& out)
     custom = catmapping_lib_custom_create(mapping.get(), version, settings.custom_file,
                                           settings.removing);
     if (!custom) {
-      std::optional<std::string> err = catmapping_lib_error();
       cvlog_send(CVLOG_ERROR, "Failed to load custom category mapping object: %s.\n",
-                 err ? err->c_str() : "unknown error");
+                 library_error("unknown error").c_str());
     }
   }
   if (settings.dump_stdout) {
@@ -398,7 +442,9 @@ int convert_pass(list_input& in, int field_index, int version, list_output& out)
   }
   if (in.read_failed()) {
     cvlog_send(CVLOG_ERROR, "Failed to read category list file '%s'.\n", in.name());
-    status = 1;
+    // A list cut short must not replace the previous one.
+    out.abandon();
+    return 1;
   } else if (std::string_view tail = in.unterminated_tail(); !tail.empty()) {
     // Every reader of the suite ignores a last line without newline; say so instead of
     // losing it silently.
@@ -551,6 +597,7 @@ int cvcatmap_convert_multiple(const char* input, int field_index,
 
 // Dumps the cascade of every -V version (or of the -v version) into `path`. 0 or 1.
 int cvcatmap_dump_cascaded_mappings(const char* path) {
+  if (output_is_an_input(path, "dump file")) return 1;
   output_file out;
   if (!out.open(path)) {
     cvlog_send(CVLOG_ERROR, "Could not open file %s mode %s\n", path, "w");
@@ -570,11 +617,17 @@ int cvcatmap_dump_cascaded_mappings(const char* path) {
   return 0;
 }
 
-int main(int argc, char** argv) {
+namespace {
+
+int cvcatmap_main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOFBF, io_buffer_size);
   cvpath_init();
   settings.mapping_file = cvpath_append("/var/lib/lists/catmapping.dat");
-  if (int rc = cvcatmap_parse_command_line(argc, argv); rc >= 0) return rc;
+  if (int rc = cvcatmap_parse_command_line(argc, argv); rc >= 0) {
+    // -b and -h: the text printed is the result of the run.
+    if (!cv_stdout_close_checked() && rc == CVCATMAP_EXIT_OK) rc = CVCATMAP_EXIT_FAILURE;
+    return rc;
+  }
 
   if (catmapping_lib_initialize(settings.keep_new_url) != 0) {
     fputs("Failed to initialize category mapping object.\n", stderr);
@@ -582,7 +635,12 @@ int main(int argc, char** argv) {
   }
   mapping = catmapping_lib_load(settings.mapping_file.c_str(), settings.removing);
   if (!mapping) {
+    const int load_errno = errno;
     fputs("Failed to load category mapping object.\n", stderr);
+    // The line above is what scripts match; the reason follows on a line of its own.
+    std::string reason = library_error("unknown error");
+    if (load_errno != 0) reason += std::string(": ") + strerror(load_errno);
+    fprintf(stderr, "%s: %s.\n", settings.mapping_file.c_str(), reason.c_str());
     catmapping_lib_terminate();
     return CVCATMAP_EXIT_FAILURE;
   }
@@ -609,4 +667,11 @@ int main(int argc, char** argv) {
     status = 1;
   }
   return status ? CVCATMAP_EXIT_FAILURE : CVCATMAP_EXIT_OK;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!cv_program_init()) return CVCATMAP_EXIT_FAILURE;
+  return cv_program_run([&] { return cvcatmap_main(argc, argv); });
 }

@@ -34,6 +34,7 @@
 #include "urllist/urllist.h"
 #include "util/category_set.h"
 #include "util/output_file.h"
+#include "util/program.h"
 #include "util/string.h"
 #include "util/version.h"
 
@@ -168,9 +169,15 @@ class line_reader {
   ~line_reader() { free(buf_); }
 
   // The next line without its newline; false at the end of the file or on a read error.
+  // Throws std::bad_alloc when the line does not fit in memory: getline then stops without
+  // setting the stream's end or error flag, and a silent stop would leave every later URL
+  // unchecked in a run that passes.
   bool next(FILE* in, const char** line, size_t* length) {
     ssize_t n = getline(&buf_, &cap_, in);
-    if (n < 0) return false;
+    if (n < 0) {
+      if (!feof(in) && !ferror(in)) throw std::bad_alloc();
+      return false;
+    }
     size_t len = static_cast<size_t>(n);
     if (len > 0 && buf_[len - 1] == '\n') --len;
     *line = buf_;
@@ -263,12 +270,15 @@ void listcheck_run::parse_numbers(const char* text) {
     char* end = nullptr;
     long value = strtol(p, &end, 10);
     if (end != p) {
-      scratch_.add(static_cast<uint32_t>(value));
+      // In order once at the end: a long expected field in descending order would otherwise
+      // shift the set once per number.
+      scratch_.append_unsorted(static_cast<uint32_t>(value));
       p = end;
     }
     if (*p != ',') break;
     ++p;
   }
+  scratch_.normalize();
 }
 
 bool listcheck_run::parsed_numbers_meet_result(const char* text) {
@@ -571,13 +581,7 @@ int listcheck_run::check_file_stage() {
       rest.assign(line + j, len - j);
       // Fields: "" (before the separator that starts the rest), then as in a list line.
       int count = 0;
-      std::vector<char*> fields;
-      try {
-        fields = string_explode_limit(rest.data(), ' ', 4, &count);
-      } catch (const std::bad_alloc&) {
-        fputs("Error reading from the file specified by -f option", stderr);
-        return 1;
-      }
+      std::vector<char*> fields = string_explode_limit(rest.data(), ' ', 4, &count);
       if (count == 2) {
         expected_ = fields[1];
       } else if (count == 3) {
@@ -791,8 +795,16 @@ int listcheck_main(const listcheck_settings& s, FILE* out) {
   for (const std::string& path : s.list_files) {
     timeval start = now();
     int rc = urllist_add_file(list.get(), path.c_str(), URLLIST_TYPE_FULL);
+    const int load_errno = errno;
     timeval d = elapsed_since(start, now());
-    if (rc != 0) fprintf(stderr, "Error loading file %s\n", path.c_str());
+    // A list that lacks entries for want of memory must not be checked against: the run
+    // ends as for any other exhaustion of memory.
+    if (rc == URLLIST_LOAD_NO_MEMORY || (rc != 0 && load_errno == ENOMEM)) throw std::bad_alloc();
+    if (rc != 0) {
+      fprintf(stderr, "Error loading file %s\n", path.c_str());
+      fprintf(stderr, "%s: %s\n", path.c_str(),
+              load_errno != 0 ? strerror(load_errno) : "not a list that can be read");
+    }
     if (s.list_stats) {
       printf("LSTATS Loaded list '%s' in %ld.%06lds\n", path.c_str(), static_cast<long>(d.tv_sec),
              static_cast<long>(d.tv_usec));
@@ -810,12 +822,14 @@ int listcheck_main(const listcheck_settings& s, FILE* out) {
   return run.urllist_test_list() == 0 ? LISTCHECK_EXIT_OK : LISTCHECK_EXIT_FAILURE;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int listcheck_run_program(int argc, char** argv) {
   listcheck_settings s;
   int status = listcheck_parse_options(argc, argv, &s);
-  if (status >= 0) return status;
+  if (status >= 0) {
+    // -h and -v: their text is the result of the run.
+    if (!cv_stdout_close_checked() && status == LISTCHECK_EXIT_OK) status = LISTCHECK_EXIT_FAILURE;
+    return status;
+  }
   status = listcheck_validate(s);
   if (status >= 0) return status;
   if (const char* clash = output_clashes_with_input(s)) {
@@ -830,4 +844,11 @@ int main(int argc, char** argv) {
   }
   status = listcheck_main(s, out.stream());
   return listcheck_finish_output(out, s, status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!cv_program_init()) return LISTCHECK_EXIT_FAILURE;
+  return cv_program_run([&] { return listcheck_run_program(argc, argv); });
 }

@@ -224,7 +224,9 @@ TEST_F(CvcatmapTest, MappingFileFromTheInstallRoot) {
   setenv("CV_PATH", (dir_.path() + "/nowhere").c_str(), 1);
   r = run({}, "a 1 5\n", false);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "Failed to load category mapping object.\n");
+  EXPECT_EQ(r.err, "Failed to load category mapping object.\n" + dir_.path() +
+                       "/nowhere/var/lib/lists/catmapping.dat: Could not open category mapping "
+                       "file: No such file or directory.\n");
   EXPECT_EQ(r.status, 1);
   if (saved)
     setenv("CV_PATH", saved->c_str(), 1);
@@ -252,12 +254,23 @@ TEST_F(CvcatmapTest, InstallRootHelpers) {
 
 TEST_F(CvcatmapTest, BadMappingFiles) {
   dir_.write("empty.dat", "# nothing\n1 2 3 4\n1 2 3");
+  // The documented line stays as it is; the reason follows it on a line of its own.
   auto r = run({"-m", "empty.dat"}, "a 1 5\n", false);
-  EXPECT_EQ(r.err, "Failed to load category mapping object.\n");
+  EXPECT_EQ(r.err,
+            "Failed to load category mapping object.\n"
+            "empty.dat: No valid mapping rules in the category mapping file.\n");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 1);
   r = run({"-m", "missing.dat"}, "a 1 5\n", false);
-  EXPECT_EQ(r.err, "Failed to load category mapping object.\n");
+  EXPECT_EQ(r.err,
+            "Failed to load category mapping object.\n"
+            "missing.dat: Could not open category mapping file: No such file or directory.\n");
+  EXPECT_EQ(r.status, 1);
+  std::filesystem::create_directory(dir_.path() + "/dir.dat");
+  r = run({"-m", "dir.dat"}, "a 1 5\n", false);
+  EXPECT_EQ(r.err,
+            "Failed to load category mapping object.\n"
+            "dir.dat: Could not open category mapping file: Is a directory.\n");
   EXPECT_EQ(r.status, 1);
   // Binary junk is no rule and no crash.
   dir_.write("junk.dat", std::string("\0\xff\x01\n", 4) + "\x80 \x81 \x82 \x83\n\xfe 1 2");
@@ -452,13 +465,13 @@ TEST_F(CvcatmapTest, CustomRules) {
   EXPECT_EQ(r.out, "a 1 31\n");
   EXPECT_EQ(r.err,
             "Failed to load custom category mapping object: Could not open category mapping "
-            "file.\n.\n");
+            "file.\n");
   EXPECT_EQ(r.status, 0);
   r = run({"-c", "custom.dat", "-v", "0"}, "a 1 10\n");
   EXPECT_EQ(r.out, "a 1 10\n");
   EXPECT_EQ(r.err,
             "Failed to load custom category mapping object: The destination cascade version "
-            "exceeds ranges provided in catmapping file\n.\n");
+            "exceeds ranges provided in catmapping file.\n");
 }
 
 }  // namespace

@@ -488,13 +488,24 @@ TEST_F(CvlistcheckTest, LoadingFailuresStopBeforeTheNextFile) {
   dir_.write("third.list", "t.test U C 3\n");
   auto r = run({"-s", "l", "-i", "base.list", "-i", "missing.list", "-i", "third.list", "-u",
                 "http://h.test/"});
-  EXPECT_EQ(r.err, "Error loading file missing.list\n");
+  // The documented line, then the reason on a line of its own.
+  EXPECT_EQ(r.err, "Error loading file missing.list\nmissing.list: No such file or directory\n");
   EXPECT_TRUE(
       std::regex_match(r.out, std::regex("Loading Lists\n"
                                          "LSTATS Loaded list 'base\\.list' in \\d+\\.\\d{6}s\n"
                                          "LSTATS Loaded list 'missing\\.list' in "
                                          "\\d+\\.\\d{6}s\n")))
       << r.out;
+  EXPECT_EQ(r.status, 1);
+
+  // A directory opens but cannot be read: the reader says after how many lines, the
+  // reason follows.
+  std::filesystem::create_directory(dir_.path() + "/dir.list");
+  r = run({"-i", "dir.list", "-u", "http://h.test/"});
+  EXPECT_EQ(r.err,
+            "urllist_add_file: read error in 'dir.list' after 0 lines\n"
+            "Error loading file dir.list\n"
+            "dir.list: Is a directory\n");
   EXPECT_EQ(r.status, 1);
 
   // Bad lines are reported by the loader and skipped; the run goes on.
