@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/hashing.h"
 #include "urllist/query.h"
 #include "urllist/urllist.h"

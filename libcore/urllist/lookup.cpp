@@ -4,11 +4,11 @@
 #include <new>
 #include <vector>
 
-#include "stores/extlist.h"
 #include "stores/iplist.h"
 #include "stores/keywordlist.h"
 #include "stores/regexp_entries.h"
 #include "urllist/digest.h"
+#include "urllist/ext_entries.h"
 #include "urllist/query.h"
 #include "urllist/urllist.h"
 #include "urllist/urllist_node.h"

@@ -27,7 +27,7 @@
 #include <optional>
 #include <string>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/exploded_url.h"
 
 struct urllist;

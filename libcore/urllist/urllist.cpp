@@ -11,11 +11,11 @@
 #include <new>
 #include <utility>
 
-#include "stores/extlist.h"
 #include "stores/iplist.h"
 #include "stores/keywordlist.h"
 #include "stores/regexp_entries.h"
 #include "urllist/digest.h"
+#include "urllist/ext_entries.h"
 #include "urllist/urllist_node.h"
 #include "util/category_set.h"
 #include "util/cvlog.h"

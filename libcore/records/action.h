@@ -32,7 +32,7 @@
 #include <string_view>
 #include <vector>
 
-#include "urllist/pcre_regex.h"
+#include "records/pcre_regex.h"
 #include "util/category_set.h"
 
 // The process-wide clock in seconds since the epoch against which expiries are compared.

@@ -1,4 +1,4 @@
-#include "urllist/action.h"
+#include "records/action.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "urllist/action.h"
+#include "records/action.h"
 
 #include <climits>
 #include <cstdarg>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "urllist/decode.h"
+#include "records/decode.h"
 #include "util/cvlog.h"
 
 long current_time = 0;
