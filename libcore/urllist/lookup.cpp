@@ -475,9 +475,12 @@ int urllist_lookup_diag_urlonly(urllist* list, urllist_exploded_url* url, urllis
 }
 
 int urllist_lookup_category(urllist* list, urllist_exploded_url* url, category_set* categories) {
-  urllist_action* a = nullptr;
-  if (urllist_lookup_data(list, url, &a) != 0) return 1;
-  if (a->kind != URLLIST_ACTION_CATEGORY) return 1;
+  if (list == nullptr || url == nullptr) return 1;
+  // The action is read after it is found, so the read lock covers both: released in
+  // between, a concurrent add that replaces the entry could free the action under us.
+  read_guard guard(list);
+  const urllist_action* a = lookup_all(list, url, nullptr);
+  if (a == nullptr || a->kind != URLLIST_ACTION_CATEGORY) return 1;
   if (categories != nullptr) urllist_action_get_category(a, categories);
   return 0;
 }
