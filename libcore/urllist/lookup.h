@@ -18,7 +18,9 @@
 // released: on a shared list another thread's add may replace an entry and free its action
 // at any moment after the lookup has returned, so a caller that reads a returned action of a
 // shared list must hold the list's read lock from the lookup until its last read of the action
-// (take it with rwl_readlock(list->lock.get()) and look up with the _unlocked variant). All functions return 0 when an action was found and 1 when not (also for a
+// (take it with rwl_readlock(list->lock.get()) and look up with the _unlocked variant).
+//
+// All functions return 0 when an action was found and 1 when not (also for a
 // null list or URL). A lookup that runs out of memory (for the lowered URL text or a
 // diagnostic text) throws std::bad_alloc: it has no result for that, and "not found" would
 // be a wrong answer.
