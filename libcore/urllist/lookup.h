@@ -29,7 +29,8 @@
 // may run on several threads at once, each with its own exploded URL: a lookup fills the URL's
 // lazy caches. The locked functions hold the lock for their whole work, reading the action
 // they found included (urllist_lookup_category), and release it before they return. The
-// unlocked ones (urllist_lookup_data_unlocked, urllist_url_lookup) take no lock.
+// unlocked ones (urllist_lookup_data_unlocked, urllist_url_lookup) take no lock. A locked
+// lookup whose lock cannot be taken (destroyed or broken) reads nothing and returns 1.
 
 #include <optional>
 #include <string>
