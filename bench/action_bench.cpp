@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "urllist/action.h"
+#include "records/action.h"
 
 namespace {
 

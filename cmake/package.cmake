@@ -10,11 +10,8 @@
 include(GNUInstallDirs)
 
 set(CV_PACKAGE_NAME corvane-tools)
-# One version for the banners and the package: the one the programs print.
-file(STRINGS ${CMAKE_SOURCE_DIR}/libcore/util/version.h cv_version_line
-     REGEX "^#define CV_VERSION \"")
-string(REGEX REPLACE "^#define CV_VERSION \"([^\"]+)\".*" "\\1" CV_PACKAGE_VERSION
-                     "${cv_version_line}")
+# One version for the banners and the package: the project's, which the programs print.
+set(CV_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CV_PACKAGE_MAINTAINER "Corvane list tools maintainers <list-tools@corvane.example>"
     CACHE STRING "Maintainer field of the Debian package and its changelog")
 set(cv_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CV_PACKAGE_NAME})

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "urllist/action.h"
-#include "urllist/decode.h"
+#include "records/action.h"
+#include "records/decode.h"
 #include "util/cvlog.h"
 
 namespace {

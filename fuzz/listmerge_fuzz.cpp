@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "listmerge.h"
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/exploded_url.h"
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"

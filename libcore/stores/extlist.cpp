@@ -1,11 +1,12 @@
 #include "stores/extlist.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <optional>
 
-#include "urllist/exploded_url.h"
+#include "records/action.h"
 #include "util/category_set.h"
 #include "util/file.h"
 
@@ -28,8 +29,6 @@ bool equal_lowered(std::string_view stored, std::string_view text) {
 
 // The data word of the plain loaders: a marker, never dereferenced.
 void* const loader_marker = reinterpret_cast<void*>(static_cast<uintptr_t>(1));
-
-void release_action(void* data) { urllist_action_drop(static_cast<urllist_action*>(data)); }
 
 // The first word of a line (up to the first space).
 std::string_view first_word(std::string_view line) { return line.substr(0, line.find(' ')); }
@@ -196,32 +195,4 @@ long extlist_add_category_file_buffer(extlist* list, file_buffer* reader) {
   if (list == nullptr || reader == nullptr) return 0;
   return each_buffer_line(reader,
                           [list](std::string_view l) { return add_category_line(list, l); });
-}
-
-// ---- The URL list's extension entries -----------------------------------------------------
-
-int urllist_add_ext(std::unique_ptr<extlist>& slot, const char* text,
-                    const urllist_action_ref& action) {
-  if (!slot) {
-    slot = extlist_initialize(urllist_ext_bucket_count, release_action);
-    if (!slot) return -2;
-  }
-  if (text == nullptr || !action) return -7;
-  if (*text == '.') text++;
-  // The pair's reference is taken only once the pair exists, so a refused pair leaves the
-  // count as it was.
-  if (extlist_add_item(slot.get(), text, action.get()) != 0) return -7;
-  urllist_action_hold(action.get());
-  return 0;
-}
-
-urllist_action* urllist_ext_lookup(const extlist* list, const urllist_exploded_url* url,
-                                   std::string* matched) {
-  if (list == nullptr || url == nullptr || url->extension == nullptr) return nullptr;
-  const extlist::pair* p = list->find(url->extension);
-  if (p == nullptr) return nullptr;
-  auto* action = static_cast<urllist_action*>(p->data);
-  if (urllist_action_expired(action)) return nullptr;
-  if (matched != nullptr) *matched = p->text;  // may throw std::bad_alloc
-  return action;
 }

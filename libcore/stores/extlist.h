@@ -12,11 +12,8 @@
 // bucket and are never removed; a second pair with a text already present is appended and
 // never found.
 //
-// How the list store uses this module:
-//   "E" line, or a text starting with ".":  rc = urllist_add_ext(list->extensions, text, a);
-//       (0 stored, -2 the list could not be made, -7 not added; count the entry on 0)
-//   lookup step 5:  a = urllist_ext_lookup(list->extensions.get(), url, diag ? &t : nullptr);
-//   urllist_terminate:  list->extensions.reset() drops every action reference.
+// The list engine's extension entries (urllist/ext_entries.h) are built on this module; the
+// store itself knows nothing of actions or URLs.
 //
 // Thread safety: no lock of its own. Adding needs the owner's exclusive (write) lock; the
 // lookups only read and may run on several threads at once.
@@ -28,10 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "urllist/action.h"
-
 struct file_buffer;
-struct urllist_exploded_url;
 
 // Called with each pair's data word when the list is destroyed.
 using extlist_release_fn = void (*)(void* data);
@@ -122,24 +116,3 @@ long extlist_add_file_buffer(extlist* list, file_buffer* reader);
 // than two words or without a number are skipped. Return the number of pairs added.
 long extlist_add_category_file(extlist* list, FILE* stream);
 long extlist_add_category_file_buffer(extlist* list, file_buffer* reader);
-
-// ---- The URL list's extension entries -----------------------------------------------------
-
-// Bucket count of the URL list's extension list.
-inline constexpr int32_t urllist_ext_bucket_count = 50;
-
-// Adds an extension entry: creates the list in `slot` (50 buckets, the pairs holding counted
-// references to actions) on first use, drops one leading "." from `text`, and appends the
-// pair, which takes its own reference to `action`. Returns 0, -2 when the list cannot be
-// made, -7 when the pair cannot be added (null or empty text after the ".", memory).
-// REQUIRES: action non-null.
-int urllist_add_ext(std::unique_ptr<extlist>& slot, const char* text,
-                    const urllist_action_ref& action);
-
-// The action of the extension entry that matches the URL's extension, or null when there is
-// no list, no extension, no equal text, or the first equal text's action is expired
-// (urllist_action_expired). On a match *matched (when given) becomes the stored text (which
-// may throw std::bad_alloc).
-// REQUIRES: the list was filled by urllist_add_ext.
-urllist_action* urllist_ext_lookup(const extlist* list, const urllist_exploded_url* url,
-                                   std::string* matched);

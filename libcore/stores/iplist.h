@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "stores/cvnet.h"
+#include "records/cvnet.h"
 #include "stores/patricia.h"
 
 using iplist_release_fn = void (*)(void* data);

@@ -32,8 +32,8 @@
 #include <string_view>
 #include <vector>
 
+#include "records/action.h"
 #include "stores/byte_trie.h"
-#include "urllist/action.h"
 
 struct keywordlist;
 struct keywordlist_phrase;

@@ -25,7 +25,7 @@
 #include <memory>
 #include <string>
 
-#include "urllist/action.h"
+#include "records/action.h"
 
 // One stored expression. Not movable: the compiled expression stays where regcomp put it.
 struct urllist_regexp_entry {

@@ -30,7 +30,7 @@
 #include <string_view>
 #include <vector>
 
-#include "urllist/action.h"
+#include "records/action.h"
 
 struct urllist_exploded_url;
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/hashing.h"
 #include "urllist/query.h"
 #include "urllist/urllist.h"
@@ -66,15 +66,14 @@ void dump_buffer(const std::string& buf, FILE* out) {
 
 void dump_action_line(const std::string& buf, const char* type, const urllist_action* action,
                       FILE* out, const urllist_query_item* query) {
-  char text[1024];
-  urllist_action_dump_action(action, text, sizeof(text));
+  const std::string text = urllist_action_dump_text(action);
   dump_buffer(buf, out);
   if (query != nullptr) {
     for (urllist_hash_value h : query->full_hashes()) {
       fprintf(out, "?%s", urllist_hash2str(h).c_str());
     }
   }
-  fprintf(out, " %s %s\n", type, text);
+  fprintf(out, " %s %s\n", type, text.c_str());
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 //
 // Walk order: depth first; after popping a node its next and then its previous sibling are
 // pushed, the node is printed, then its child and its case-insensitive child are pushed.
-// The stack and the text grow as needed (no node is ever left out).
+// The stack and the text grow as needed (no node is ever left out), and an action is written
+// whole however long its text (a thousand categories reload as a thousand).
 //
 // Thread safety: the dump keeps its state on the caller's stack, so several dumps may run at
 // once; the list must not change meanwhile (hold its read lock or be single-threaded).

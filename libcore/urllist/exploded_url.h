@@ -46,7 +46,7 @@
 #include <string>
 #include <string_view>
 
-#include "stores/cvnet.h"
+#include "records/cvnet.h"
 #include "urllist/hashing.h"
 
 class category_set;

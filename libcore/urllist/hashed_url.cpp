@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "stores/cvnet.h"
+#include "records/cvnet.h"
 #include "stores/iplist.h"
 #include "urllist/hashing.h"
 #include "urllist/query.h"

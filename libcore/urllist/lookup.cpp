@@ -4,11 +4,11 @@
 #include <new>
 #include <vector>
 
-#include "stores/extlist.h"
 #include "stores/iplist.h"
 #include "stores/keywordlist.h"
 #include "stores/regexp_entries.h"
 #include "urllist/digest.h"
+#include "urllist/ext_entries.h"
 #include "urllist/query.h"
 #include "urllist/urllist.h"
 #include "urllist/urllist_node.h"
@@ -22,17 +22,8 @@ bool usable(const urllist_action* a) {
   return a != nullptr && (a->expiry <= 0 || a->expiry > current_time);
 }
 
-struct read_guard {
-  rwl* lock;
-  explicit read_guard(urllist* l) : lock(l && l->shared() ? l->lock.get() : nullptr) {
-    if (lock) rwl_readlock(lock);
-  }
-  ~read_guard() {
-    if (lock) rwl_readunlock(lock);
-  }
-  read_guard(const read_guard&) = delete;
-  read_guard& operator=(const read_guard&) = delete;
-};
+// The lock a lookup takes: the list's, or none for a list that is not shared.
+rwl* lock_of(const urllist* l) { return l->shared() ? l->lock.get() : nullptr; }
 
 struct diag_pair {
   const char* text;
@@ -445,14 +436,16 @@ int urllist_lookup_data_unlocked(urllist* list, urllist_exploded_url* url,
 
 int urllist_lookup_data(urllist* list, urllist_exploded_url* url, urllist_action** action) {
   if (list == nullptr || url == nullptr) return 1;
-  read_guard guard(list);
+  rwl_read_guard guard(lock_of(list));
+  if (!guard.ok()) return 1;  // a lock that cannot be taken leaves nothing safe to read
   return finish(lookup_all(list, url, nullptr), action);
 }
 
 int urllist_lookup_diag(urllist* list, urllist_exploded_url* url, urllist_action** action,
                         std::string* diag) {
   if (list == nullptr || url == nullptr) return 1;
-  read_guard guard(list);
+  rwl_read_guard guard(lock_of(list));
+  if (!guard.ok()) return 1;  // a lock that cannot be taken leaves nothing safe to read
   std::string scratch;
   std::string* text = diag ? diag : &scratch;
   urllist_action* a = lookup_all(list, url, text);
@@ -462,29 +455,36 @@ int urllist_lookup_diag(urllist* list, urllist_exploded_url* url, urllist_action
 
 int urllist_lookup_data_urlonly(urllist* list, urllist_exploded_url* url, urllist_action** action) {
   if (list == nullptr || url == nullptr) return 1;
-  read_guard guard(list);
+  rwl_read_guard guard(lock_of(list));
+  if (!guard.ok()) return 1;  // a lock that cannot be taken leaves nothing safe to read
   return finish(urllist_url_lookup(list, nullptr, url, nullptr, nullptr), action);
 }
 
 int urllist_lookup_diag_urlonly(urllist* list, urllist_exploded_url* url, urllist_action** action,
                                 std::string* diag) {
   if (list == nullptr || url == nullptr) return 1;
-  read_guard guard(list);
+  rwl_read_guard guard(lock_of(list));
+  if (!guard.ok()) return 1;  // a lock that cannot be taken leaves nothing safe to read
   std::string scratch;
   return finish(urllist_url_lookup(list, nullptr, url, nullptr, diag ? diag : &scratch), action);
 }
 
 int urllist_lookup_category(urllist* list, urllist_exploded_url* url, category_set* categories) {
-  urllist_action* a = nullptr;
-  if (urllist_lookup_data(list, url, &a) != 0) return 1;
-  if (a->kind != URLLIST_ACTION_CATEGORY) return 1;
+  if (list == nullptr || url == nullptr) return 1;
+  // The action is read after it is found, so the read lock covers both: released in
+  // between, a concurrent add that replaces the entry could free the action under us.
+  rwl_read_guard guard(lock_of(list));
+  if (!guard.ok()) return 1;  // a lock that cannot be taken leaves nothing safe to read
+  const urllist_action* a = lookup_all(list, url, nullptr);
+  if (a == nullptr || a->kind != URLLIST_ACTION_CATEGORY) return 1;
   if (categories != nullptr) urllist_action_get_category(a, categories);
   return 0;
 }
 
 int urllist_lookup_num_data(urllist* list, int number, urllist_action** action) {
   if (list == nullptr || number < 0 || number >= URLLIST_POLICY_EVENTS) return 1;
-  read_guard guard(list);
+  rwl_read_guard guard(lock_of(list));
+  if (!guard.ok()) return 1;  // a lock that cannot be taken leaves nothing safe to read
   urllist_action* a = list->events[number].get();
   return finish(usable(a) ? a : nullptr, action);
 }
@@ -498,7 +498,8 @@ int urllist_lookup_num_diag(urllist* list, int number, urllist_action** action, 
 int urllist_lookup_string_diag(urllist* list, const char* text, std::optional<std::string>* lowered,
                                urllist_action** action, std::string* diag) {
   if (list == nullptr || text == nullptr) return 1;
-  read_guard guard(list);
+  rwl_read_guard guard(lock_of(list));
+  if (!guard.ok()) return 1;  // a lock that cannot be taken leaves nothing safe to read
   {
     std::optional<std::string> local;
     std::optional<std::string>& slot = lowered ? *lowered : local;

@@ -15,19 +15,27 @@
 // remembered, first taken; of one node, the case-insensitive child before the wildcard child).
 //
 // Returned actions are owned by the list and stay valid until the list next changes or is
-// released. All functions return 0 when an action was found and 1 when not (also for a
+// released: on a shared list another thread's add may replace an entry and free its action
+// at any moment after the lookup has returned, so a caller that reads a returned action of a
+// shared list must hold the list's read lock from the lookup until its last read of the action
+// (take it with rwl_readlock(list->lock.get()) and look up with the _unlocked variant).
+//
+// All functions return 0 when an action was found and 1 when not (also for a
 // null list or URL). A lookup that runs out of memory (for the lowered URL text or a
 // diagnostic text) throws std::bad_alloc: it has no result for that, and "not found" would
 // be a wrong answer.
 //
-// Thread safety: a shared list (URLLIST_FLAG_SHARED) is read under its read lock (except
-// urllist_lookup_data_unlocked, whose caller holds it), so lookups may run on several
-// threads at once, each with its own exploded URL: a lookup fills the URL's lazy caches.
+// Thread safety: a shared list (URLLIST_FLAG_SHARED) is read under its read lock, so lookups
+// may run on several threads at once, each with its own exploded URL: a lookup fills the URL's
+// lazy caches. The locked functions hold the lock for their whole work, reading the action
+// they found included (urllist_lookup_category), and release it before they return. The
+// unlocked ones (urllist_lookup_data_unlocked, urllist_url_lookup) take no lock. A locked
+// lookup whose lock cannot be taken (destroyed or broken) reads nothing and returns 1.
 
 #include <optional>
 #include <string>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/exploded_url.h"
 
 struct urllist;
@@ -37,7 +45,9 @@ class category_set;
 // All stores in order, under the read lock. `action` may be null.
 int urllist_lookup_data(urllist* list, urllist_exploded_url* url, urllist_action** action);
 
-// The same; the caller holds the read lock of a shared list.
+// The same without taking the lock. REQUIRES: on a shared list the caller holds its read lock
+// (or its write lock) from before the call until it has finished with the returned action;
+// on a list without URLLIST_FLAG_SHARED, that no other thread uses the list meanwhile.
 int urllist_lookup_data_unlocked(urllist* list, urllist_exploded_url* url, urllist_action** action);
 
 // All stores; on a match *diag (when given) becomes the text of the entry that matched
@@ -51,7 +61,7 @@ int urllist_lookup_diag_urlonly(urllist* list, urllist_exploded_url* url, urllis
                                 std::string* diag);
 
 // All stores; 0 only when the action found is a category action, whose numbers are then
-// added to `categories` (when given).
+// added to `categories` (when given). The read lock is held until the numbers are copied.
 int urllist_lookup_category(urllist* list, urllist_exploded_url* url, category_set* categories);
 
 // The action of a policy-event slot (numbers outside 0..8 give 1). The diag variant stores

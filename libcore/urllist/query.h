@@ -39,7 +39,7 @@
 #include <string_view>
 #include <vector>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/exploded_url.h"
 #include "urllist/hashing.h"
 

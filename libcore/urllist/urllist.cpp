@@ -11,11 +11,11 @@
 #include <new>
 #include <utility>
 
-#include "stores/extlist.h"
 #include "stores/iplist.h"
 #include "stores/keywordlist.h"
 #include "stores/regexp_entries.h"
 #include "urllist/digest.h"
+#include "urllist/ext_entries.h"
 #include "urllist/urllist_node.h"
 #include "util/category_set.h"
 #include "util/cvlog.h"
@@ -573,17 +573,8 @@ namespace {
 
 // ---- Locking ---------------------------------------------------------------------------------
 
-struct write_guard {
-  rwl* lock;
-  explicit write_guard(urllist* l) : lock(l && l->shared() ? l->lock.get() : nullptr) {
-    if (lock) rwl_writelock(lock);
-  }
-  ~write_guard() {
-    if (lock) rwl_writeunlock(lock);
-  }
-  write_guard(const write_guard&) = delete;
-  write_guard& operator=(const write_guard&) = delete;
-};
+// The lock an add takes: the list's, or none for a list that is not shared.
+rwl* lock_of(const urllist* l) { return l->shared() ? l->lock.get() : nullptr; }
 
 }  // namespace
 
@@ -1208,7 +1199,8 @@ int urllist_add_internal(urllist* list, const char* text, const char* type, int3
 int urllist_add(urllist* list, const char* text, const char* type, const char* action_word,
                 const char* argument, int64_t expiry) {
   if (list == nullptr || text == nullptr || action_word == nullptr) return -1;
-  write_guard guard(list);
+  rwl_write_guard guard(lock_of(list));
+  if (!guard.ok()) return -1;  // a lock that cannot be taken: the list is not usable
   if (can_share_category(list, action_word, argument)) {
     urllist_action_ref action = interned_category_action(list, expiry);
     if (!action) {
@@ -1245,7 +1237,8 @@ int urllist_add(urllist* list, const char* text, const char* type, const char* a
 int urllist_add_category(urllist* list, const char* text, const char* type,
                          const category_set* categories, int64_t expiry) {
   if (list == nullptr || text == nullptr) return -1;
-  write_guard guard(list);
+  rwl_write_guard guard(lock_of(list));
+  if (!guard.ok()) return -1;  // a lock that cannot be taken: the list is not usable
   std::unique_ptr<urllist_action> record;
   try {
     category_set empty;
@@ -1258,7 +1251,8 @@ int urllist_add_category(urllist* list, const char* text, const char* type,
 
 int urllist_add_category_string(urllist* list, const char* text, const char* categories) {
   if (list == nullptr || text == nullptr) return -1;
-  write_guard guard(list);
+  rwl_write_guard guard(lock_of(list));
+  if (!guard.ok()) return -1;  // a lock that cannot be taken: the list is not usable
   if (can_share_category(list, "C", categories)) {
     urllist_action_ref action = interned_category_action(list, -1);
     if (!action) return -2;
@@ -1278,6 +1272,7 @@ int urllist_add_category_string(urllist* list, const char* text, const char* cat
 int urllist_add_data(urllist* list, const char* text, const char* type, void* data,
                      int64_t expiry) {
   if (list == nullptr || text == nullptr) return -1;
-  write_guard guard(list);
+  rwl_write_guard guard(lock_of(list));
+  if (!guard.ok()) return -1;  // a lock that cannot be taken: the list is not usable
   return urllist_add_internal(list, text, type, URLLIST_ACTION_NO_ACTION, data, expiry);
 }

@@ -35,7 +35,7 @@
 #include <string_view>
 #include <vector>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/exploded_url.h"
 #include "urllist/hashing.h"
 
@@ -252,7 +252,8 @@ void urllist_terminate(urllist_ptr list);
 //
 // All return a urllist_add_result. `type` is the type word (null or "" to guess the kind
 // from the text); `expiry` -1 means never. Failures are reported through cvlog_send level 4
-// and leave the list usable. With URLLIST_FLAG_SHARED these four take the write lock.
+// and leave the list usable. With URLLIST_FLAG_SHARED these four take the write lock, and
+// return -1 without a change when it cannot be taken (a destroyed or broken lock).
 
 // Parses `action_word` / `argument` (urllist_action_parse_action) and stores the entry.
 int urllist_add(urllist* list, const char* text, const char* type, const char* action_word,

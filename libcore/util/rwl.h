@@ -19,6 +19,8 @@
 
 #include <pthread.h>
 
+#include <cassert>
+
 enum : int {
   RWL_NOT_HELD = 1,  // EPERM
   RWL_BUSY = 16,     // EBUSY
@@ -77,3 +79,55 @@ int rwl_downgrade(rwl* l);
 // is active or waiting; otherwise clears the marker and destroys the mutex and conditions,
 // after which every operation returns RWL_INVALID until rwl_init_internal.
 int rwl_destroy(rwl* l);
+
+// Scoped holds. The constructor takes the hold (on a null lock, for a list that is not
+// shared, it takes nothing and ok() is true); ok() is false when the lock could not be taken
+// (RWL_INVALID: not initialised or destroyed, or a pthread error), and then the guard holds
+// nothing and the caller must not touch what the lock guards. The destructor gives up the hold
+// the guard took. That release cannot fail: the guard holds the lock, and rwl_destroy refuses
+// a held lock; the assertion states it for debug builds.
+//
+// Not copyable or movable: a hold belongs to its scope.
+class rwl_read_guard {
+ public:
+  explicit rwl_read_guard(rwl* lock) : lock_(lock), result_(lock ? rwl_readlock(lock) : 0) {}
+  ~rwl_read_guard() {
+    if (lock_ != nullptr && result_ == 0) {
+      [[maybe_unused]] const int rc = rwl_readunlock(lock_);
+      assert(rc == 0);
+    }
+  }
+  rwl_read_guard(const rwl_read_guard&) = delete;
+  rwl_read_guard& operator=(const rwl_read_guard&) = delete;
+
+  // True when the hold was taken (or there was no lock to take).
+  bool ok() const { return result_ == 0; }
+  // rwl_readlock's result: 0, or the error that kept the guard from holding the lock.
+  int result() const { return result_; }
+
+ private:
+  rwl* lock_;
+  int result_;
+};
+
+class rwl_write_guard {
+ public:
+  explicit rwl_write_guard(rwl* lock) : lock_(lock), result_(lock ? rwl_writelock(lock) : 0) {}
+  ~rwl_write_guard() {
+    if (lock_ != nullptr && result_ == 0) {
+      [[maybe_unused]] const int rc = rwl_writeunlock(lock_);
+      assert(rc == 0);
+    }
+  }
+  rwl_write_guard(const rwl_write_guard&) = delete;
+  rwl_write_guard& operator=(const rwl_write_guard&) = delete;
+
+  // True when the lock was taken (or there was no lock to take).
+  bool ok() const { return result_ == 0; }
+  // rwl_writelock's result: 0, or the error that kept the guard from holding the lock.
+  int result() const { return result_; }
+
+ private:
+  rwl* lock_;
+  int result_;
+};

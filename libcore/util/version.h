@@ -1,7 +1,7 @@
 #pragma once
 // The suite's version and build stamp, printed in each tool's banner.
 
-#define CV_VERSION "6.3.3"
+#include "util/version_number.h"  // CV_VERSION, generated from the project's version
 
 // The suite's version text, CV_VERSION.
 const char* cv_version_string();

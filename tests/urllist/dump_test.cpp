@@ -9,6 +9,7 @@
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
+#include "util/category_set.h"
 
 namespace {
 
@@ -93,6 +94,26 @@ TEST(Dump, DeepAndWideTreesAreDumpedWhole) {
   for (char c : text) lines += c == '\n';
   EXPECT_EQ(lines, 10001u);
   EXPECT_GT(text.size(), 3000u * 17);
+}
+
+TEST(Dump, EntryWithAThousandCategoriesReloadsWhole) {
+  auto l = urllist_initialize(0);
+  std::string cats;
+  for (int n = 1; n <= 1000; ++n) cats += (n > 1 ? "," : "") + std::to_string(n * 3);
+  ASSERT_EQ(urllist_add(l.get(), "http://w.e.c/p", "U", "C", cats.c_str(), -1), 0);
+  const std::string text = dump_text(l.get());
+  EXPECT_NE(text.find(" Uh C " + cats + "\n"), std::string::npos);
+  auto again = urllist_initialize(0);
+  std::string pending;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(urllist_add_buffer(again.get(), text, &pending, 0), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  auto url = urllist_explode_charset("http://w.e.c/p", nullptr, 0, 0, nullptr);
+  category_set found;
+  ASSERT_EQ(urllist_lookup_category(again.get(), url.get(), &found), 0);
+  EXPECT_EQ(found.count(), 1000u);
+  EXPECT_EQ(found.to_string(), cats);
+  EXPECT_EQ(dump_text(again.get()), text);
 }
 
 }  // namespace

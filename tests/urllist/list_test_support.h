@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/exploded_url.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"

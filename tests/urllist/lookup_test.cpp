@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "urllist/listfile.h"
@@ -235,6 +236,28 @@ TEST(Lookup, SharedListTakesLockAndAnswersTheSame) {
   category_set cats;
   EXPECT_EQ(urllist_lookup_category(l.get(), url.get(), &cats), 0);
   EXPECT_EQ(cats.to_string(), "1");
+}
+
+TEST(Lookup, SharedListWhoseLockCannotBeTakenIsNeitherReadNorChanged) {
+  auto l = load("h.test U C 1\n", URLLIST_FLAG_SHARED);
+  ASSERT_EQ(rwl_destroy(l->lock.get()), 0);
+  auto url = urllist_explode_charset("http://h.test/", nullptr, 0, 0, nullptr);
+  urllist_action* a = nullptr;
+  category_set cats;
+  std::string diag;
+  std::optional<std::string> lowered;
+  EXPECT_EQ(urllist_lookup_data(l.get(), url.get(), &a), 1);
+  EXPECT_EQ(urllist_lookup_diag(l.get(), url.get(), &a, &diag), 1);
+  EXPECT_EQ(urllist_lookup_category(l.get(), url.get(), &cats), 1);
+  EXPECT_EQ(urllist_lookup_string_data(l.get(), "h.test", &lowered, &a), 1);
+  EXPECT_EQ(urllist_add(l.get(), "o.test", "U", "C", "2", -1), -1);
+  EXPECT_EQ(urllist_add_category_string(l.get(), "o.test", "2"), -1);
+  // The unlocked lookup still answers: the entry is there, and the add above changed nothing.
+  EXPECT_EQ(urllist_lookup_data_unlocked(l.get(), url.get(), &a), 0);
+  auto other = urllist_explode_charset("http://o.test/", nullptr, 0, 0, nullptr);
+  EXPECT_EQ(urllist_lookup_data_unlocked(l.get(), other.get(), &a), 1);
+  ASSERT_EQ(rwl_init_internal(l->lock.get()), 0);  // for urllist_terminate
+  EXPECT_EQ(urllist_lookup_category(l.get(), url.get(), &cats), 0);
 }
 
 TEST(Lookup, CategoryLookupOnlyForCategoryActions) {

@@ -343,3 +343,44 @@ TEST_F(RwlTest, ReadersNeverSeeAHalfDoneWrite) {
   EXPECT_EQ(a, 2 * kRounds);
   EXPECT_EQ(b, a);
 }
+
+TEST(RwlGuard, HoldsForItsScopeAndReportsALockThatCannotBeTaken) {
+  rwl l;
+  ASSERT_EQ(rwl_init_internal(&l), 0);
+  {
+    rwl_read_guard r1(&l);
+    rwl_read_guard r2(&l);
+    EXPECT_TRUE(r1.ok());
+    EXPECT_TRUE(r2.ok());
+    EXPECT_EQ(l.r_active, 2);
+    EXPECT_EQ(rwl_writetrylock(&l), RWL_BUSY);
+  }
+  EXPECT_EQ(l.r_active, 0);
+  {
+    rwl_write_guard w(&l);
+    EXPECT_TRUE(w.ok());
+    EXPECT_EQ(w.result(), 0);
+    EXPECT_EQ(rwl_readtrylock(&l), RWL_BUSY);
+  }
+  EXPECT_EQ(l.w_active, 0);
+  EXPECT_EQ(rwl_writetrylock(&l), 0);
+  EXPECT_EQ(rwl_writeunlock(&l), 0);
+  {
+    // No lock (a list that is not shared): nothing to take, nothing to release.
+    rwl_read_guard r(nullptr);
+    rwl_write_guard w(nullptr);
+    EXPECT_TRUE(r.ok());
+    EXPECT_TRUE(w.ok());
+  }
+  ASSERT_EQ(rwl_destroy(&l), 0);
+  {
+    // A destroyed lock: the guards hold nothing and say why; leaving the scope must not
+    // unlock (which would fail the debug assertion).
+    rwl_read_guard r(&l);
+    rwl_write_guard w(&l);
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.result(), RWL_INVALID);
+    EXPECT_FALSE(w.ok());
+    EXPECT_EQ(w.result(), RWL_INVALID);
+  }
+}

@@ -42,7 +42,7 @@
 #include <string_view>
 #include <vector>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/exploded_url.h"
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"

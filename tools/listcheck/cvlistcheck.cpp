@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/exploded_url.h"
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"

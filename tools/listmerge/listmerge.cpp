@@ -10,9 +10,9 @@
 #include <new>
 #include <utility>
 
-#include "stores/cvnet.h"
+#include "records/action.h"
+#include "records/cvnet.h"
 #include "stores/iplist.h"
-#include "urllist/action.h"
 #include "urllist/hashed_url.h"
 #include "urllist/lookup.h"
 #include "urllist/query.h"

@@ -24,7 +24,7 @@
 #include <string>
 
 #include "rate_limiter.h"
-#include "stores/cvnet.h"
+#include "records/cvnet.h"
 
 // The outcome of each name sent. Called on the receiver thread (or, for a name whose first
 // submission fails, on the sending thread).

@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "stores/cvnet.h"
+#include "records/cvnet.h"
 #include "stores/iplist.h"
 #include "string_list.h"
 #include "util/rwl.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <new>
 
-#include "urllist/action.h"
+#include "records/action.h"
 #include "urllist/cityhash.h"
 #include "urllist/lookup.h"
 #include "util/file.h"

@@ -1,4 +1,4 @@
-#include "urllist/pcre_regex.h"
+#include "records/pcre_regex.h"
 
 #include <pcre.h>
 #include <sys/resource.h>

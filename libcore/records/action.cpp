@@ -1,4 +1,4 @@
-#include "urllist/action.h"
+#include "records/action.h"
 
 #include <climits>
 #include <cstdarg>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "urllist/decode.h"
+#include "records/decode.h"
 #include "util/cvlog.h"
 
 long current_time = 0;
@@ -769,6 +769,23 @@ size_t urllist_action_dump_action(const urllist_action* action, char* buffer, si
       break;
   }
   return used;
+}
+
+std::string urllist_action_dump_text(const urllist_action* action) {
+  // urllist_action_dump_action stops at the first piece that does not fit, and a stop leaves
+  // the text within 12 bytes of the buffer's end: a piece is either cut at the end or, for a
+  // category number, only left out when its at most 11 bytes ("4294967295,") do not fit. A
+  // text that ends further from the end is therefore whole; otherwise the room is doubled.
+  constexpr size_t stop_margin = 16;
+  std::string text(1024, '\0');
+  for (;;) {
+    const size_t used = urllist_action_dump_action(action, text.data(), text.size());
+    if (used + stop_margin < text.size()) {
+      text.resize(used);
+      return text;
+    }
+    text.assign(text.size() * 2, '\0');
+  }
 }
 
 const char* urllist_action_name(const urllist_action* action) {

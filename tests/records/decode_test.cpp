@@ -1,4 +1,4 @@
-#include "urllist/decode.h"
+#include "records/decode.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "stores/cvnet.h"
+#include "records/cvnet.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "urllist/action.h"
+#include "records/action.h"
 
 #include <gtest/gtest.h>
 
@@ -444,6 +444,32 @@ TEST(ActionDump, StopsWhereTheBufferEnds) {
   EXPECT_EQ(dump("D", nullptr, 1), "");
   EXPECT_EQ(dump("D", nullptr, 0), "");
   EXPECT_EQ(urllist_action_dump_action(nullptr, nullptr, 10), 0u);
+}
+
+TEST(ActionDump, WholeTextIsNeverCut) {
+  // Lengths on both sides of the first buffer (1024 bytes) and of its doublings, where a
+  // number or a text that does not fit would have been left out or cut.
+  std::string args;
+  std::string want = "C ";
+  for (uint32_t n = 1; n <= 1200; ++n) {
+    const std::string piece = std::to_string(n * 997);
+    args += (n > 1 ? "," : "") + piece;
+    want += (n > 1 ? "," : "") + piece;
+    if (n % 7 != 0 && n < 1150) continue;
+    // Numbers are parsed in any order and written sorted; n * 997 grows, so they are sorted.
+    auto a = make("C", args.c_str());
+    ASSERT_TRUE(a);
+    ASSERT_EQ(urllist_action_dump_text(a.get()), want) << n;
+  }
+  for (const size_t length :
+       {1000u, 1007u, 1008u, 1020u, 1021u, 1022u, 1023u, 2030u, 2050u, 100000u}) {
+    const std::string text(length, 'x');
+    auto a = make("T", text.c_str());
+    ASSERT_TRUE(a);
+    EXPECT_EQ(urllist_action_dump_text(a.get()), "T " + text) << length;
+  }
+  EXPECT_EQ(urllist_action_dump_text(make("D", nullptr).get()), "D");
+  EXPECT_EQ(urllist_action_dump_text(nullptr), "unknown");
 }
 
 TEST(ActionRecord, NamesExpiryRawDataAndSharing) {

@@ -20,9 +20,9 @@
 //
 // Thread safety. Parsed data is never changed after parsing: urllist_action_process_action,
 // urllist_action_regexp_replace, urllist_action_get_category, urllist_action_dump_action,
-// urllist_action_name and urllist_action_expired may run on several threads at once on the
-// same action. The reference count is a plain integer: taking and dropping references, parsing,
-// merging and releasing happen under the owning list's write lock.
+// urllist_action_dump_text, urllist_action_name and urllist_action_expired may run on several
+// threads at once on the same action. The reference count is a plain integer: taking and dropping
+// references, parsing, merging and releasing happen under the owning list's write lock.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +32,7 @@
 #include <string_view>
 #include <vector>
 
-#include "urllist/pcre_regex.h"
+#include "records/pcre_regex.h"
 #include "util/category_set.h"
 
 // The process-wide clock in seconds since the epoch against which expiries are compared.
@@ -283,6 +283,10 @@ int urllist_action_get_category(const urllist_action* action, category_set* cate
 // rule only), "T text", "H line" or "H 8 X-One: 1 8 X-Two: 2", "L 0x2a"; "unknown" for a
 // null action or a kind above 9.
 size_t urllist_action_dump_action(const urllist_action* action, char* buffer, size_t size);
+
+// The whole text form of `action` (the forms above), never cut however long it is (an entry
+// with a thousand categories, a long text). May throw std::bad_alloc.
+std::string urllist_action_dump_text(const urllist_action* action);
 
 // The kind's name: "no_action", "deny", "allow", "category", "modify_query",
 // "search_replace", "regexp_replace", "text", "header", "list"; "unknown" otherwise (also

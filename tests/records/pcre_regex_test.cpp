@@ -1,4 +1,4 @@
-#include "urllist/pcre_regex.h"
+#include "records/pcre_regex.h"
 
 #include <gtest/gtest.h>
 
