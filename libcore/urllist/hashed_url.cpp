@@ -7,6 +7,7 @@
 #include "stores/iplist.h"
 #include "urllist/hashing.h"
 #include "urllist/query.h"
+#include "urllist/urllist.h"
 
 namespace {
 
@@ -49,17 +50,6 @@ void append_host(const urllist_exploded_url* url, std::string* out) {
   }
 }
 
-// The low or high bound a port text gives a port node: its leading digits, cut to 16 bits.
-unsigned port_bound(const char* p) {
-  unsigned long v = 0;
-  while (*p >= '0' && *p <= '9') {
-    v = v * 10 + static_cast<unsigned long>(*p - '0');
-    if (v > 0xffffffffUL) v = 0xffffffffUL;
-    ++p;
-  }
-  return static_cast<uint16_t>(v);
-}
-
 // A port part that explode supplied by default (its text is the record's default port
 // text) is left out: loading the hashed text supplies the same part again. A port given in
 // the entry is written in clear, also when its text is empty ("h.test:/x": without the ":"
@@ -79,11 +69,11 @@ void append_port(const urllist_exploded_url* url, std::string* out) {
       out->append(text);
       return;
     }
-    unsigned low = port_bound(part.text);
+    auto [low, high] = urllist_port_text_bounds(part.text);
     out->append(std::to_string(low));
-    if (const char* dash = strchr(part.text, '-')) {
+    if (strchr(part.text, '-') != nullptr) {
       out->push_back('-');
-      out->append(std::to_string(port_bound(dash + 1)));
+      out->append(std::to_string(high));
     }
     return;
   }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <utility>
+#include <tuple>
 
 #include "stores/iplist.h"
 #include "stores/keywordlist.h"
@@ -187,6 +188,17 @@ uint16_t parse_port_bound(const char* p) {
   return static_cast<uint16_t>(v);  // cut to 16 bits, as the stored bounds are
 }
 
+}  // namespace
+
+std::pair<uint16_t, uint16_t> urllist_port_text_bounds(const char* text) {
+  if (text == nullptr) return {0, 0};
+  uint16_t low = parse_port_bound(text);
+  const char* dash = std::strchr(text, '-');
+  return {low, dash ? parse_port_bound(dash + 1) : low};
+}
+
+namespace {
+
 // The hash a node made from this part text and these flags carries.
 urllist_hash_value node_hash_of(std::string_view text, int flags) {
   if (flags & EXPLODE_HASHED) {
@@ -207,10 +219,7 @@ urllist_hash_value node_hash_of(std::string_view text, int flags) {
 void set_port_bounds(urllist_item* node, std::string_view text) {
   urllist_item_extra& x = urllist_item_get_extra(node);
   x.text.assign(text);
-  const char* s = x.text.c_str();
-  x.port_low = parse_port_bound(s);
-  const char* dash = std::strchr(s, '-');
-  x.port_high = dash ? parse_port_bound(dash + 1) : x.port_low;
+  std::tie(x.port_low, x.port_high) = urllist_port_text_bounds(x.text.c_str());
 }
 
 }  // namespace

@@ -33,6 +33,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "records/action.h"
@@ -126,6 +127,12 @@ void urllist_terminate_urllist_item_data(urllist_item* node);
 // EXPLODE_NOCASE it is the hash of the lowercased text and the node is marked case-insensitive.
 // Throws std::bad_alloc. The caller owns the node (release with urllist_terminate_urllist_item).
 urllist_item* urllist_new_urllist_item(std::string_view text, int kind, int flags);
+
+// The bounds a port node takes from its part text: the leading digits, and those after the
+// first "-" (else the low bound again), each cut to 16 bits ("8080" gives 8080-8080,
+// "1-1024" gives 1-1024, "" gives 0-0). Null text: 0-0. Writers of list text that must load
+// back into the same port node compare or write these bounds.
+std::pair<uint16_t, uint16_t> urllist_port_text_bounds(const char* text);
 
 // A node that keeps `text` and has hash 0 (IP host nodes). Throws std::bad_alloc.
 urllist_item* urllist_new_urllist_nohashed_item(std::string_view text, int kind);

@@ -16,6 +16,7 @@
 #include "urllist/hashed_url.h"
 #include "urllist/lookup.h"
 #include "urllist/query.h"
+#include "urllist/urllist.h"
 
 namespace {
 
@@ -62,23 +63,6 @@ bool looks_like_regexp(std::string_view url) {
 
 void put(std::string* out, std::string_view text) { out->append(text); }
 
-// The bounds a port text gives a port node: leading digits, and those after the first "-".
-std::pair<uint16_t, uint16_t> port_bounds(const char* text) {
-  auto bound = [](const char* p) {
-    unsigned long v = 0;
-    while (*p >= '0' && *p <= '9') {
-      v = v * 10 + static_cast<unsigned long>(*p - '0');
-      if (v > 0xffffffffUL) v = 0xffffffffUL;
-      ++p;
-    }
-    return static_cast<uint16_t>(v);
-  };
-  if (text == nullptr) return {0, 0};
-  uint16_t low = bound(text);
-  const char* dash = strchr(text, '-');
-  return {low, dash ? bound(dash + 1) : low};
-}
-
 // True when the list store keeps the entry exploded as `hashed` (from the hashed text, with
 // EXPLODE_HASHED) exactly as the entry exploded as `plain`: the same parts with the same
 // hashes, port bounds, query parameters and IP host. IP literals and converted ranges are
@@ -110,7 +94,7 @@ bool same_entry(const urllist_exploded_url& plain, const urllist_exploded_url& h
         if (!plain.is_ip && !range && a.hash != b.hash) return false;
         break;
       case URL_PART_PORT:
-        if (port_bounds(a.text) != port_bounds(b.text)) return false;
+        if (urllist_port_text_bounds(a.text) != urllist_port_text_bounds(b.text)) return false;
         break;
       case URL_PART_QUERY: {
         std::unique_ptr<urllist_query_item> qb =

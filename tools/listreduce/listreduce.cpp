@@ -519,6 +519,31 @@ int split_fields(char* line, char* fields[4]) {
   return n;
 }
 
+// A line's URL as both passes key it, trimmed in the work buffer: `text` with its scheme
+// (hashed as `full`) and `key_text` without it (hashed as `key`). Valid until the work buffer
+// is used again.
+struct keyed_url {
+  char* text;
+  const char* key_text;
+  urllist_hash_value full;
+  urllist_hash_value key;
+  int scheme_changed;
+  uint64_t scheme_type;
+};
+
+keyed_url key_url(listreduce* r, const char* url, const char* type) {
+  r->work.assign(url);
+  keyed_url k{};
+  k.text = r->work.data();
+  k.scheme_type = LISTREDUCE_SCHEME_NONE;
+  int changed = 0;
+  trim_url(k.text, type, &changed);
+  k.full = cityhash64(k.text, strlen(k.text));
+  k.key_text = trim_scheme(k.text, type, &k.scheme_changed, &k.scheme_type);
+  k.key = cityhash64(k.key_text, strlen(k.key_text));
+  return k;
+}
+
 // Adds a line whose action is no category action. The filter loads it too, and a later line
 // for the same entry replaces the earlier one there; so it stands in the reduce list as an
 // entry that covers nothing but hides what it replaces. Lines the filter would refuse (an
@@ -529,14 +554,7 @@ int add_other(listreduce* r, const char* url, const char* type, const char* acti
   int32_t kind = urllist_action_parse_action(action, argument, &data);
   if (kind >= URLLIST_ACTION_UNKNOWN) return 0;
   urllist_action_new(kind, data, -1);  // only the verdict on the argument was wanted
-  r->work.assign(url);
-  char* t = r->work.data();
-  int changed = 0, scheme_changed = 0;
-  uint64_t scheme_type = LISTREDUCE_SCHEME_NONE;
-  trim_url(t, type, &changed);
-  const urllist_hash_value full = cityhash64(t, strlen(t));
-  const char* key_text = trim_scheme(t, type, &scheme_changed, &scheme_type);
-  const urllist_hash_value key = cityhash64(key_text, strlen(key_text));
+  const auto [t, key_text, full, key, scheme_changed, scheme_type] = key_url(r, url, type);
   listreduce_entry* replaced = nullptr;
   // Lines without "://" are noted when the second pass keeps them (see surviving_below).
   if (!scheme_changed && listreduce_trims(type) && strstr(url, "://") != nullptr) {
@@ -572,14 +590,7 @@ int cvlistreduce_add_url(listreduce* r, const char* url, const char* type, const
     // The filter refuses a category action without any number; stored here it would hide
     // the entry it replaces while the filter keeps that one.
     if (!valid) return URLLIST_ADD_BAD_ACTION;
-    r->work.assign(url);
-    char* t = r->work.data();
-    int changed = 0, scheme_changed = 0;
-    uint64_t scheme_type = LISTREDUCE_SCHEME_NONE;
-    trim_url(t, type, &changed);
-    const urllist_hash_value full = cityhash64(t, strlen(t));
-    const char* key_text = trim_scheme(t, type, &scheme_changed, &scheme_type);
-    const urllist_hash_value key = cityhash64(key_text, strlen(key_text));
+    const auto [t, key_text, full, key, scheme_changed, scheme_type] = key_url(r, url, type);
 
     // The entry that already covers this URL with the same categories. Only one with this
     // key hash matters; when no record has the key or the categories, there is none.
