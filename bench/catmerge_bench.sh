@@ -48,32 +48,12 @@ if [ ! -s "$master" ] || [ ! -s "$input" ]; then
   cut -d' ' -f1 "$input" > "$work/input-urls.txt"
 fi
 
-# run NAME CMD...: runs CMD $runs times through /usr/bin/time -v; appends "wall_s maxrss_kb
-# cpu_s" (cpu: user + system) per run to $work/NAME.runs.
-run() {
-  local name=$1 i
-  shift
-  : > "$work/$name.runs"
-  for ((i = 0; i < runs; i++)); do
-    local code=0
-    /usr/bin/time -v -o "$work/$name.time" "$@" > "$work/$name.out" 2> "$work/$name.err" ||
-      code=$?
-    # cvlistcheck exits 1 when a lookup misses; anything else is a failure.
-    if [ "$code" -gt 1 ] || { [ "$code" -ne 0 ] && [ "$name" = merge ]; }; then
-      echo "catmerge_bench: '$*' exited with $code:" >&2
-      cat "$work/$name.err" >&2
-      exit 1
-    fi
-    awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0;
-                                           for (i = 1; i <= n; i++) s = s * 60 + t[i]; w = s }
-                /Maximum resident set size/ { r = $2 }
-                /User time|System time/ { c += $2 }
-                END { print w, r, c }' "$work/$name.time" >> "$work/$name.runs"
-  done
-}
-median() {  # median of column $2 of file $1
-  sort -g -k"$2","$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { print v[int((NR + 1) / 2)] }'
-}
+here=$(cd "$(dirname "$0")" && pwd)
+bench_name=catmerge_bench
+. "$here/lib.sh"
+# cvlistcheck exits 1 when a lookup misses; the merge itself must succeed.
+run() { if [ "$1" = merge ]; then bench_run "$1" 0 "${@:2}"; else bench_run "$1" 1 "${@:2}"; fi; }
+median() { bench_median "$@"; }
 
 cat "$master" "$input" > /dev/null  # warm the page cache
 lc="$bin/cvlistcheck"

@@ -28,27 +28,11 @@ if [ ! -s "$list" ] || [ ! -s "$checks" ]; then
 fi
 : > "$work/empty.txt"
 
-# run NAME CMD...: runs CMD $runs times; appends "wall maxrss_kb cpu" per run to $work/NAME.runs
-# and keeps the command's standard output of the last run in $work/NAME.out.
-run() {
-  local name=$1 i
-  shift
-  : > "$work/$name.runs"
-  for ((i = 0; i < runs; i++)); do
-    # Exit status 1 is expected: the misses fail their lookups.
-    "$bin/runstat_helper" "$work/stat" "$@" > "$work/$name.out" 2> "$work/$name.err" || true
-    read -r wall user sys rss code < "$work/stat"
-    if [ "$code" -gt 1 ]; then
-      echo "listcheck_bench: '$*' exited with $code:" >&2
-      cat "$work/$name.err" >&2
-      exit 1
-    fi
-    echo "$wall $rss $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" >> "$work/$name.runs"
-  done
-}
-median() {  # median of column $2 of file $1
-  sort -g -k"$2","$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { print v[int((NR + 1) / 2)] }'
-}
+here=$(cd "$(dirname "$0")" && pwd)
+bench_name=listcheck_bench
+. "$here/lib.sh"
+run() { bench_run "$1" 1 "${@:2}"; }  # exit status 1: the misses fail their lookups
+median() { bench_median "$@"; }
 
 lc="$bin/cvlistcheck"
 "$lc" -q -i "$list" -f "$checks" > /dev/null 2>&1 || true  # warm the page cache

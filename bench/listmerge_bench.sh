@@ -31,27 +31,12 @@ fi
 lines=$(($(wc -l < "$a") + $(wc -l < "$b")))
 keep=$(seq -s, 1 150)
 
-# run NAME CMD...: runs CMD $runs times (standard output to $work/NAME.out); appends the wall
-# time of each run to $work/NAME.runs. The outputs of the previous run ($work/NAME.out and
-# $work/NAME.list) are removed first, outside the timing: replacing a 70 MB file frees its
-# pages, which would be timed for -o (in the rename) but not for cat (the shell truncates
-# before the clock starts).
-run() {
-  local name=$1 i
-  shift
-  : > "$work/$name.runs"
-  for ((i = 0; i < runs; i++)); do
-    rm -f "$work/$name.out" "$work/$name.list"
-    "$bin/runstat_helper" "$work/stat" "$@" > "$work/$name.out"
-    read -r wall user sys rss code < "$work/stat"
-    if [ "$code" -ne 0 ]; then
-      echo "listmerge_bench: '$*' exited with $code" >&2
-      exit 1
-    fi
-    echo "$wall" >> "$work/$name.runs"
-  done
-}
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+here=$(cd "$(dirname "$0")" && pwd)
+bench_name=listmerge_bench
+. "$here/lib.sh"
+# Figures are wall times (column 1 of the runs).
+run() { bench_run "$1" 0 "${@:2}"; }
+median() { bench_median "$1" 1; }
 
 lm="$bin/cvlistmerge"
 cat "$a" "$b" > /dev/null  # warm the page cache

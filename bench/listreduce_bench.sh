@@ -24,25 +24,11 @@ list="$work/list-$entries.txt"
 : > "$work/empty.txt"
 export TMPDIR="$work"
 
-# run NAME CMD...: runs CMD $runs times; appends "wall maxrss_kb cpu" per run to $work/NAME.runs.
-run() {
-  local name=$1 i
-  shift
-  : > "$work/$name.runs"
-  for ((i = 0; i < runs; i++)); do
-    "$bin/runstat_helper" "$work/stat" "$@" > "$work/$name.out" 2> "$work/$name.err" || true
-    read -r wall user sys rss code < "$work/stat"
-    if [ "$code" -ne 0 ]; then
-      echo "listreduce_bench: '$*' exited with $code:" >&2
-      cat "$work/$name.err" >&2
-      exit 1
-    fi
-    echo "$wall $rss $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" >> "$work/$name.runs"
-  done
-}
-median() {  # median of column $2 of file $1
-  sort -g -k"$2","$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { print v[int((NR + 1) / 2)] }'
-}
+here=$(cd "$(dirname "$0")" && pwd)
+bench_name=listreduce_bench
+. "$here/lib.sh"
+run() { bench_run "$1" 0 "${@:2}"; }
+median() { bench_median "$@"; }
 
 cat "$list" > /dev/null  # warm the page cache
 run load "$bin/cvlistcheck" -s l -i "$list"
