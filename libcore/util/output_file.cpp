@@ -62,11 +62,11 @@ ssize_t cookie_write(void* cookie, const char* buf, size_t size) {
     ssize_t n = write(c->fd, buf + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      c->owner->note_write_error(errno);
+      c->owner->note_error(errno, "write");
       return done > 0 ? static_cast<ssize_t>(done) : -1;
     }
     if (n == 0) {
-      c->owner->note_write_error(EIO);
+      c->owner->note_error(EIO, "write");
       return done > 0 ? static_cast<ssize_t>(done) : -1;
     }
     done += static_cast<size_t>(n);
@@ -76,10 +76,11 @@ ssize_t cookie_write(void* cookie, const char* buf, size_t size) {
 
 int cookie_close(void* cookie) {
   auto* c = static_cast<cookie_state*>(cookie);
-  int rc = close(c->fd);
-  if (rc != 0 && errno != EINTR) c->owner->note_write_error(errno);
+  // A close interrupted by a signal has still released the descriptor on Linux.
+  const bool failed = close(c->fd) != 0 && errno != EINTR;
+  if (failed) c->owner->note_error(errno, "close");
   delete c;  // allocated in output_file::open; the stream owns it
-  return rc == 0 || errno == EINTR ? 0 : -1;
+  return failed ? -1 : 0;
 }
 
 }  // namespace

@@ -89,11 +89,12 @@ class output_file {
   int error() const { return error_; }
   const char* failed_step() const { return step_; }
 
-  // Used by the stream's write function: records the first failed write.
-  void note_write_error(int e) {
+  // Used by the stream's write and close functions: records the first failure and the step
+  // ("write" or "close") it happened in.
+  void note_error(int e, const char* step) {
     if (error_ == 0) {
       error_ = e;
-      step_ = "write";
+      step_ = step;
     }
   }
 
