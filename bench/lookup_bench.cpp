@@ -32,6 +32,7 @@
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
+#include "urllist/urllist_impl.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "stores/regexp_entries.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -20,7 +20,6 @@ std::string urllist_regexp_pattern(const char* text) {
   }
   return std::string(text, n);
 }
-
 
 namespace {
 
@@ -261,8 +260,8 @@ bool urllist_regexp_too_costly(const char* pattern) {
   return urllist_regexp_refusal(pattern) != nullptr;
 }
 
-int urllist_add_regexp(urllist_regexp_chain& chain, const char* text,
-                       const urllist_action_ref& action, int32_t flags) {
+int urllist_regexp_chain_add(urllist_regexp_chain& chain, const char* text,
+                             const urllist_action_ref& action, int32_t flags) {
   if (text == nullptr || !action) return -5;
   try {
     auto entry = std::make_unique<urllist_regexp_entry>();

@@ -8,9 +8,9 @@
 // case-insensitive: its expression is lower-cased when stored and matched against the
 // lower-cased URL text.
 //
-// How the list store uses this module:
+// How the list store uses this module (its urllist_add_regexp):
 //   "R" line, or a text between "/", "'" or "|":
-//       rc = urllist_add_regexp(list->regexps, text, action, explode_flags);
+//       rc = urllist_regexp_chain_add(*list->regexps, text, action, explode_flags);
 //       (0 stored, -2 memory, -5 does not compile; count the attempt, and the entry on 0)
 //   lookup step 7:
 //       a = urllist_regexp_lookup(&list->regexps, url->source, lowered, diag ? &t : nullptr);
@@ -97,7 +97,7 @@ std::string urllist_regexp_pattern(const char* text);
 //                                             hundreds of bytes per atom.
 //
 // A lookup then costs time linear in the URL's length for a given expression: expressions
-// are matched anchored (see urllist_add_regexp), and the bounds keep the matcher's state
+// are matched anchored (see urllist_regexp_chain_add), and the bounds keep the matcher's state
 // sets small (within one lookup; the library's cache of states is bounded by its size, not
 // per URL: an expression whose states multiply, "[ab]*a[ab]{20}c", still costs more than
 // linear time on URLs of tens of kilobytes). Every expression of the bundled examples and
@@ -111,12 +111,12 @@ constexpr double urllist_regexp_max_atoms = 65536;
 
 // What the compiler would build from a pattern, as the guard counts it.
 struct urllist_regexp_cost {
-  double atoms = 0;        // atoms after every repetition is expanded
-  double repeated = 0;     // atoms made by repetitions with a count of 2 or more
-  double stacked = 0;      // largest product of the levels of a stack of repetitions
-  int nested_nullable = 0;  // deepest nesting of repetitions of nullable parts
+  double atoms = 0;            // atoms after every repetition is expanded
+  double repeated = 0;         // atoms made by repetitions with a count of 2 or more
+  double stacked = 0;          // largest product of the levels of a stack of repetitions
+  int nested_nullable = 0;     // deepest nesting of repetitions of nullable parts
   double nullable_copies = 1;  // largest product of their counts along one nesting
-  int depth = 0;           // deepest group nesting
+  int depth = 0;               // deepest group nesting
   bool backreference = false;
   bool unbalanced = false;  // a ")" without its "(", which the compiler takes literally
 };
@@ -140,8 +140,8 @@ bool urllist_regexp_too_costly(const char* pattern);
 // once from the start of the text rather than once from every position (unless the pattern
 // is empty, starts with a repetition operator or holds a ")" without "(", which the
 // wrapping could change); the stored pattern text stays as written.
-int urllist_add_regexp(urllist_regexp_chain& chain, const char* text,
-                       const urllist_action_ref& action, int32_t flags);
+int urllist_regexp_chain_add(urllist_regexp_chain& chain, const char* text,
+                             const urllist_action_ref& action, int32_t flags);
 
 // Walks the chain from the head and returns the action of the first entry that matches, or
 // null. Entries whose action has a positive expiry not later than current_time are skipped.

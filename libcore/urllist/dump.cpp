@@ -7,7 +7,7 @@
 #include "urllist/hashing.h"
 #include "urllist/query.h"
 #include "urllist/urllist.h"
-#include "urllist/urllist_node.h"
+#include "urllist/urllist_impl.h"
 
 namespace {
 void dump_buffer(const std::string& buf, FILE* out);

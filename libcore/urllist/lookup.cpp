@@ -10,8 +10,9 @@
 #include "urllist/digest.h"
 #include "urllist/ext_entries.h"
 #include "urllist/query.h"
+#include "urllist/sibling_tree.h"
 #include "urllist/urllist.h"
-#include "urllist/urllist_node.h"
+#include "urllist/urllist_impl.h"
 #include "util/category_set.h"
 #include "util/rwl.h"
 #include "util/string.h"
@@ -145,15 +146,6 @@ class tree_walk {
     current_pos_ = diag_.size();
   }
 
-  bool part_matches(const urllist_item* n) {
-    if (n->is_port()) {
-      int port = url_->port;
-      if (port == -1) return n->port_low() == 0 && n->port_high() == 65535;
-      return port >= n->port_low() && port <= n->port_high();
-    }
-    return false;
-  }
-
   urllist_hash_value part_hash(urllist_url_part& p, bool nocase) {
     if (!nocase) return p.hash;
     if (!p.nocase_ready && urllist_get_nocase_url(url_, &p) == nullptr) return p.hash;
@@ -162,33 +154,9 @@ class tree_walk {
 
   // Searches part p in the sibling tree `n` (step 4 and its descent).
   const urllist_item* find(const urllist_item* n, urllist_url_part& p) {
-    if (p.kind == URL_PART_PORT) {
-      int port = url_->port < 0 ? 0 : url_->port;
-      while (n != nullptr) {
-        if (!n->is_port()) {
-          n = n->right;
-          continue;
-        }
-        if (part_matches(n)) return n;
-        n = port < n->port_low() ? n->left : n->right;
-      }
-      return nullptr;
-    }
-    while (n != nullptr) {
-      if (n->is_port()) {
-        n = n->left;
-        continue;
-      }
-      auto key = static_cast<int64_t>(part_hash(p, n->nocase));
-      auto h = static_cast<int64_t>(n->hash);
-      if (key == h) {
-        if (p.kind == n->kind) return n;
-        n = p.kind < n->kind ? n->left : n->right;
-      } else {
-        n = key < h ? n->left : n->right;
-      }
-    }
-    return nullptr;
+    if (p.kind == URL_PART_PORT) return urllist_sibling_find_port(n, url_->port);
+    return urllist_sibling_find(
+        n, p.kind, [&](const urllist_item* node) { return part_hash(p, node->nocase); });
   }
 
   // Steps 4 to 7 as a small state machine: search part p in the sibling tree `tree`, take an
@@ -211,7 +179,7 @@ class tree_walk {
           }
           if (from_root_ && parent != nullptr && p == URLLIST_INDEXED_PART &&
               part.kind == URL_PART_DOMAIN) {
-            n = urllist_index_find(list_, parent, part.hash, part.kind);
+            n = urllist_index_find(list_->index, parent, part.hash, part.kind);
           } else {
             n = find(tree, part);
           }

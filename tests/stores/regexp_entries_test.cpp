@@ -36,9 +36,9 @@ TEST(RegexpEntries, StoreInLoadOrderAndFirstMatchWins) {
   urllist_action_ref abc = make_action(URLLIST_ACTION_ALLOW);
   // The delimited text (a line without type word) and the same text of an "R" line store
   // the same expression.
-  ASSERT_EQ(urllist_add_regexp(chain, "/casino[0-9]+/", casino, 0), 0);
-  ASSERT_EQ(urllist_add_regexp(chain, "casino[0-9]+", same, 0), 0);
-  ASSERT_EQ(urllist_add_regexp(chain, "|ab+c|", abc, 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, "/casino[0-9]+/", casino, 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, "casino[0-9]+", same, 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, "|ab+c|", abc, 0), 0);
   ASSERT_EQ(chain.count, 3u);
   EXPECT_EQ(chain.head->pattern, "casino[0-9]+");
   EXPECT_EQ(chain.head->next->pattern, "casino[0-9]+");
@@ -63,17 +63,17 @@ TEST(RegexpEntries, StoreInLoadOrderAndFirstMatchWins) {
 TEST(RegexpEntries, BadExpressionsAreNotStoredAndTheChainGoesOn) {
   urllist_regexp_chain chain;
   urllist_action_ref a = make_action();
-  EXPECT_EQ(urllist_add_regexp(chain, "(a", a, 0), -5);
-  EXPECT_EQ(urllist_add_regexp(chain, "/a[/", a, 0), -5);
-  EXPECT_EQ(urllist_add_regexp(chain, "a{2,1}", a, 0), -5);
-  EXPECT_EQ(urllist_add_regexp(chain, nullptr, a, 0), -5);
+  EXPECT_EQ(urllist_regexp_chain_add(chain, "(a", a, 0), -5);
+  EXPECT_EQ(urllist_regexp_chain_add(chain, "/a[/", a, 0), -5);
+  EXPECT_EQ(urllist_regexp_chain_add(chain, "a{2,1}", a, 0), -5);
+  EXPECT_EQ(urllist_regexp_chain_add(chain, nullptr, a, 0), -5);
   EXPECT_EQ(chain.count, 0u);
   EXPECT_EQ(chain.head, nullptr);
   EXPECT_EQ(chain.tail, nullptr);
   EXPECT_EQ(a->refcount, 1);
-  ASSERT_EQ(urllist_add_regexp(chain, "/b+/", a, 0), 0);
-  EXPECT_EQ(urllist_add_regexp(chain, "(c", a, 0), -5);
-  ASSERT_EQ(urllist_add_regexp(chain, "d$", a, 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, "/b+/", a, 0), 0);
+  EXPECT_EQ(urllist_regexp_chain_add(chain, "(c", a, 0), -5);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, "d$", a, 0), 0);
   EXPECT_EQ(chain.count, 2u);
   EXPECT_EQ(chain.tail->pattern, "d$");
   EXPECT_EQ(urllist_regexp_lookup(&chain, "h/xd", nullptr, nullptr), a.get());
@@ -84,8 +84,8 @@ TEST(RegexpEntries, BadExpressionsAreNotStoredAndTheChainGoesOn) {
 TEST(RegexpEntries, FlaggedEntriesAreLowerCasedAndMatchTheLoweredText) {
   urllist_regexp_chain plain, nocase;
   urllist_action_ref p = make_action(), c = make_action();
-  ASSERT_EQ(urllist_add_regexp(plain, "ABC", p, 0), 0);
-  ASSERT_EQ(urllist_add_regexp(nocase, "ABC", c, flag_c), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(plain, "ABC", p, 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(nocase, "ABC", c, flag_c), 0);
   EXPECT_EQ(plain.head->pattern, "ABC");
   EXPECT_EQ(nocase.head->pattern, "abc");
 
@@ -103,16 +103,16 @@ TEST(RegexpEntries, FlaggedEntriesAreLowerCasedAndMatchTheLoweredText) {
 
   // "h" and "p" make an entry case-insensitive too; bracket classes are lower-cased as well.
   urllist_regexp_chain other;
-  ASSERT_EQ(urllist_add_regexp(other, "/X[A-Z]+Y/", c, flag_h), 0);
-  ASSERT_EQ(urllist_add_regexp(other, "QQ", p, flag_p), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(other, "/X[A-Z]+Y/", c, flag_h), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(other, "QQ", p, flag_p), 0);
   EXPECT_EQ(other.head->pattern, "x[a-z]+y");
   EXPECT_EQ(urllist_regexp_lookup(&other, "h/XABY", "h/xaby", nullptr), c.get());
   EXPECT_EQ(urllist_regexp_lookup(&other, "h/qq", "h/qq", nullptr), p.get());
 
   // A mixed chain picks the text per entry, in load order.
   urllist_regexp_chain mixed;
-  ASSERT_EQ(urllist_add_regexp(mixed, "Path", p, 0), 0);
-  ASSERT_EQ(urllist_add_regexp(mixed, "PATH", c, flag_c), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(mixed, "Path", p, 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(mixed, "PATH", c, flag_c), 0);
   EXPECT_EQ(urllist_regexp_lookup(&mixed, "h/Path", "h/path", nullptr), p.get());
   EXPECT_EQ(urllist_regexp_lookup(&mixed, "h/PATH", "h/path", nullptr), c.get());
 }
@@ -121,8 +121,8 @@ TEST(RegexpEntries, ExpiredEntriesAreSkippedFromTheirExpirySecondOn) {
   urllist_regexp_chain chain;
   urllist_action_ref expiring = make_action(URLLIST_ACTION_DENY, 100);
   urllist_action_ref never = make_action(URLLIST_ACTION_ALLOW, 0);
-  ASSERT_EQ(urllist_add_regexp(chain, "x", expiring, 0), 0);
-  ASSERT_EQ(urllist_add_regexp(chain, "x", never, 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, "x", expiring, 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, "x", never, 0), 0);
   const long saved = current_time;
   current_time = 99;
   EXPECT_EQ(urllist_regexp_lookup(&chain, "x", nullptr, nullptr), expiring.get());
@@ -137,7 +137,7 @@ TEST(RegexpEntries, ReleasingTheChainDropsEveryReference) {
   urllist_action_ref a = make_action();
   {
     urllist_regexp_chain chain;
-    for (int i = 0; i < 20000; i++) ASSERT_EQ(urllist_add_regexp(chain, "a", a, 0), 0);
+    for (int i = 0; i < 20000; i++) ASSERT_EQ(urllist_regexp_chain_add(chain, "a", a, 0), 0);
     EXPECT_EQ(a->refcount, 20001);
   }
   EXPECT_EQ(a->refcount, 1);
@@ -145,23 +145,23 @@ TEST(RegexpEntries, ReleasingTheChainDropsEveryReference) {
 
 TEST(RegexpEntries, StackedRepetitionsThatWouldExhaustMemoryAreRefused) {
   // Each stacked level multiplies what the compiler builds: these stay cheap...
-  for (const char* ok :
-       {"a+", "a++++++++", "a{2048}", "(a{32}){32}", "((a{8}){8}){8}", "a{32}{32}", "(x*)+", "(a|b?){1,64}", "(www\\.)?[a-z]*(\\.[a-z]+)+",
-        "[+*?{}]++++", "\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+",
-        "a+b+c+d+e+f+g+h+i+j+k+l+m+n+o+p+q+r+", "x{2,}{3}", "a*?"}) {
+  for (const char* ok : {"a+", "a++++++++", "a{2048}", "(a{32}){32}", "((a{8}){8}){8}", "a{32}{32}",
+                         "(x*)+", "(a|b?){1,64}", "(www\\.)?[a-z]*(\\.[a-z]+)+", "[+*?{}]++++",
+                         "\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+\\+",
+                         "a+b+c+d+e+f+g+h+i+j+k+l+m+n+o+p+q+r+", "x{2,}{3}", "a*?"}) {
     EXPECT_FALSE(urllist_regexp_too_costly(ok)) << ok;
   }
   // ...these would take from hundreds of megabytes to all the memory there is.
   for (const char* bad :
        {"a+++++++++++++++++", "a{1000}{1000}", "a*?+*?+*?+*?+*?+*?+", "[]+]{300}{300}",
-        "b{0,65535}+", "a{2049}", "(a{100}){100}", "((a{30}){30}){30}", "a{255}{255}",
-        "a{32767}", "a*?+*?+*?+*?+*?+*?+*?+*?+*?+*?+", "((((((((a*)+)*)+)*)+)*)+){300}"}) {
+        "b{0,65535}+", "a{2049}", "(a{100}){100}", "((a{30}){30}){30}", "a{255}{255}", "a{32767}",
+        "a*?+*?+*?+*?+*?+*?+*?+*?+*?+*?+", "((((((((a*)+)*)+)*)+)*)+){300}"}) {
     EXPECT_TRUE(urllist_regexp_too_costly(bad)) << bad;
   }
   urllist_regexp_chain chain;
-  EXPECT_EQ(urllist_add_regexp(chain, "/a++++++++++++++++++++++/", make_action(), 0), -5);
+  EXPECT_EQ(urllist_regexp_chain_add(chain, "/a++++++++++++++++++++++/", make_action(), 0), -5);
   EXPECT_EQ(chain.count, 0u);
-  EXPECT_EQ(urllist_add_regexp(chain, "/a++/", make_action(), 0), 0);
+  EXPECT_EQ(urllist_regexp_chain_add(chain, "/a++/", make_action(), 0), 0);
   EXPECT_EQ(chain.count, 1u);
 }
 
@@ -216,11 +216,11 @@ TEST(RegexpEntries, TheGuardRefusesWhatTheLibraryCannotRunSafely) {
     }
     urllist_regexp_chain chain;
     const std::string text = "/" + r.pattern + "/";
-    EXPECT_EQ(urllist_add_regexp(chain, text.c_str(), make_action(), 0), r.refusal ? -5 : 0)
+    EXPECT_EQ(urllist_regexp_chain_add(chain, text.c_str(), make_action(), 0), r.refusal ? -5 : 0)
         << shown;
   }
   urllist_regexp_chain chain;
-  ASSERT_EQ(urllist_add_regexp(chain, ("/" + at_limit + "/").c_str(), make_action(), 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, ("/" + at_limit + "/").c_str(), make_action(), 0), 0);
   EXPECT_NE(urllist_regexp_lookup(&chain, "h/xay", nullptr, nullptr), nullptr);
   EXPECT_EQ(urllist_regexp_lookup(&chain, "h/xy", nullptr, nullptr), nullptr);
 }
@@ -228,13 +228,34 @@ TEST(RegexpEntries, TheGuardRefusesWhatTheLibraryCannotRunSafely) {
 // Stored expressions are matched anchored ("^.*(P)"); that must accept exactly the texts the
 // pattern itself accepts, anchors, alternatives and odd corners included.
 TEST(RegexpEntries, AnchoredMatchingAcceptsWhatThePatternAccepts) {
-  const char* const patterns[] = {
-      "abc",   "^abc",   "abc$",  "^abc$", "a|^b",  "x^",      "$",      "^$",   "(^a)",
-      "[)]",   "a)",     "(a)|b)", "|a",   "a|",    ".*",      "a{2}",   "b+c?", "(a|b)*c",
-      "^(a|b", "[[:digit:]]{3}",   "\\(", "a{,2}", "(ab|a)(c|bcd)(d*)", "[^a]b", "h/.*/x$"};
-  const char* const texts[] = {"",     "abc",    "xabc",  "abcx", "b",    "xb",   "a",
-                               "x^",   "aa",     "a)",    ")",    "bc",   "c",    "123",
-                               "h/y/x", "h/y/xz", "(",    "abcd", "ab",   "a{,2}", "xb"};
+  const char* const patterns[] = {"abc",
+                                  "^abc",
+                                  "abc$",
+                                  "^abc$",
+                                  "a|^b",
+                                  "x^",
+                                  "$",
+                                  "^$",
+                                  "(^a)",
+                                  "[)]",
+                                  "a)",
+                                  "(a)|b)",
+                                  "|a",
+                                  "a|",
+                                  ".*",
+                                  "a{2}",
+                                  "b+c?",
+                                  "(a|b)*c",
+                                  "^(a|b",
+                                  "[[:digit:]]{3}",
+                                  "\\(",
+                                  "a{,2}",
+                                  "(ab|a)(c|bcd)(d*)",
+                                  "[^a]b",
+                                  "h/.*/x$"};
+  const char* const texts[] = {"",      "abc",    "xabc", "abcx", "b",  "xb",    "a",
+                               "x^",    "aa",     "a)",   ")",    "bc", "c",     "123",
+                               "h/y/x", "h/y/xz", "(",    "abcd", "ab", "a{,2}", "xb"};
   for (const char* p : patterns) {
     regex_t plain;
     const bool compiles = regcomp(&plain, p, REG_EXTENDED | REG_NOSUB) == 0;
@@ -244,7 +265,7 @@ TEST(RegexpEntries, AnchoredMatchingAcceptsWhatThePatternAccepts) {
     // stored pattern is the one wanted.
     const std::string entry = urllist_regexp_pattern(text.c_str()) == p ? text : p;
     ASSERT_EQ(urllist_regexp_pattern(entry.c_str()), p);
-    const int rc = urllist_add_regexp(chain, entry.c_str(), make_action(), 0);
+    const int rc = urllist_regexp_chain_add(chain, entry.c_str(), make_action(), 0);
     ASSERT_EQ(rc, compiles ? 0 : -5) << p;
     if (!compiles) continue;
     for (const char* t : texts) {
@@ -261,7 +282,7 @@ TEST(RegexpEntries, AnchoredMatchingAcceptsWhatThePatternAccepts) {
 // answers are checked here; bench/ measures the time.
 TEST(RegexpEntries, LongUrlsAgainstACostlyExpression) {
   urllist_regexp_chain chain;
-  ASSERT_EQ(urllist_add_regexp(chain, "/(a|b)*a(a|b){200}c/", make_action(), 0), 0);
+  ASSERT_EQ(urllist_regexp_chain_add(chain, "/(a|b)*a(a|b){200}c/", make_action(), 0), 0);
   std::string url = "http://h.test/";
   uint32_t x = 12345;
   for (int i = 0; i < 3000; ++i) {

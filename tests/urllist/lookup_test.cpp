@@ -7,6 +7,7 @@
 
 #include "urllist/listfile.h"
 #include "urllist/urllist.h"
+#include "urllist/urllist_impl.h"
 #include "util/category_set.h"
 #include "util/cvlog.h"
 #include "util/rwl.h"

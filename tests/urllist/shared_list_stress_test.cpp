@@ -11,6 +11,7 @@
 
 #include "urllist/lookup.h"
 #include "urllist/urllist.h"
+#include "urllist/urllist_impl.h"
 #include "util/category_set.h"
 #include "util/rwl.h"
 

@@ -1,4 +1,5 @@
 #include "urllist/urllist.h"
+#include "urllist/urllist_impl.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,191 @@
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "urllist/urllist.h"
+#include "urllist/urllist_node.h"
+
+urllist_item::~urllist_item() {
+  // Nodes own their extra record; the subtrees are released by the iterative walk of
+  // urllist_terminate_urllist_item, which detaches them first.
+  delete extra;  // owned raw pointer: the node must stay 64 bytes
+}
+
+urllist_item* urllist_item::nocase_child() const { return extra ? extra->nocase_child : nullptr; }
+uint16_t urllist_item::port_low() const { return extra ? extra->port_low : 0; }
+uint16_t urllist_item::port_high() const { return extra ? extra->port_high : 0; }
+std::string_view urllist_item::text() const {
+  return extra ? std::string_view(extra->text) : std::string_view();
+}
+bool urllist_item::has_queries() const { return extra != nullptr && !extra->queries.empty(); }
+
+urllist_item_extra& urllist_item_get_extra(urllist_item* node) {
+  if (node->extra == nullptr) node->extra = new urllist_item_extra();  // owned by the node
+  return *node->extra;
+}
+
+void urllist_terminate_urllist_item_data(urllist_item* node) {
+  if (node == nullptr) return;
+  if (node->extra != nullptr) urllist_terminate_query_trees(&node->extra->queries);
+  node->action.reset();
+}
+
+void urllist_terminate_urllist_item(urllist_item* node) {
+  if (node == nullptr) return;
+  // Iterative: a list of long paths is thousands of levels deep. The first 64 pending nodes
+  // wait in a local array, so that releasing a small tree allocates nothing: this runs on
+  // the clean-up paths of a failed allocation, where asking for memory again would fail
+  // again (and leak the node, or end the program from a destructor).
+  urllist_item* local[64];
+  size_t in_local = 0;
+  std::vector<urllist_item*> spill;
+  auto push = [&](urllist_item* n) {
+    if (in_local < std::size(local)) {
+      local[in_local++] = n;
+    } else {
+      spill.push_back(n);
+    }
+  };
+  push(node);
+  while (in_local > 0 || !spill.empty()) {
+    urllist_item* n;
+    if (!spill.empty()) {
+      n = spill.back();
+      spill.pop_back();
+    } else {
+      n = local[--in_local];
+    }
+    for (urllist_item* sub : {n->left, n->right, n->child, n->wildcard, n->nocase_child()}) {
+      if (sub != nullptr) push(sub);
+    }
+    delete n;  // nodes are plain heap records linked by raw pointers (see urllist.h)
+  }
+}
+
+uint16_t urllist_port_low_bound(const char* p) {
+  unsigned long v = 0;
+  while (*p >= '0' && *p <= '9') {
+    v = v * 10 + static_cast<unsigned long>(*p - '0');
+    if (v > 0xffffffffUL) v = 0xffffffffUL;  // keep going without overflow
+    ++p;
+  }
+  return static_cast<uint16_t>(v);  // cut to 16 bits, as the stored bounds are
+}
+
+std::pair<uint16_t, uint16_t> urllist_port_text_bounds(const char* text) {
+  if (text == nullptr) return {0, 0};
+  uint16_t low = urllist_port_low_bound(text);
+  const char* dash = std::strchr(text, '-');
+  return {low, dash ? urllist_port_low_bound(dash + 1) : low};
+}
+
+urllist_hash_value urllist_node_hash(std::string_view text, int flags) {
+  if (flags & EXPLODE_HASHED) {
+    urllist_hash_value h = 0;
+    if (urllist_str2hash(text, &h) == 0) return h;
+    return urllist_hash(text);
+  }
+  if (flags & EXPLODE_NOCASE) {
+    std::string lower(text);
+    for (char& c : lower) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return urllist_hash(lower);
+  }
+  return urllist_hash(text);
+}
+
+namespace {
+
+void set_port_bounds(urllist_item* node, std::string_view text) {
+  urllist_item_extra& x = urllist_item_get_extra(node);
+  x.text.assign(text);
+  std::tie(x.port_low, x.port_high) = urllist_port_text_bounds(x.text.c_str());
+}
+
+}  // namespace
+
+urllist_item* urllist_new_urllist_item(std::string_view text, int kind, int flags) {
+  auto* node = new urllist_item();  // raw: linked into sibling trees by pointer
+  node->kind = static_cast<uint8_t>(kind);
+  node->nocase = (flags & EXPLODE_NOCASE) ? 1 : 0;
+  try {
+    if (kind == URL_PART_PORT) set_port_bounds(node, text);
+    node->hash = urllist_node_hash(text, flags);
+  } catch (...) {
+    delete node;
+    throw;
+  }
+  return node;
+}
+
+urllist_item* urllist_new_urllist_nohashed_item(std::string_view text, int kind) {
+  auto* node = new urllist_item();
+  node->kind = static_cast<uint8_t>(kind);
+  try {
+    urllist_item_get_extra(node).text.assign(text);
+  } catch (...) {
+    delete node;
+    throw;
+  }
+  return node;
+}
+
+namespace {
+
+urllist_item* clone_rec(const urllist_item* src, bool with_siblings) {
+  if (src == nullptr) return nullptr;
+  auto* copy = new urllist_item();
+  try {
+    copy->hash = src->hash;
+    copy->kind = src->kind;
+    copy->balance = src->balance;
+    copy->nocase = src->nocase;
+    copy->ip_host = src->ip_host;
+    copy->action = src->action;
+    if (src->extra != nullptr) {
+      urllist_item_extra& x = urllist_item_get_extra(copy);
+      x.port_low = src->extra->port_low;
+      x.port_high = src->extra->port_high;
+      x.text = src->extra->text;
+      if (urllist_clone_urllist_item_query(src->extra->queries, &x.queries) != 0) {
+        throw std::bad_alloc();
+      }
+    }
+    if (with_siblings) {
+      copy->left = clone_rec(src->left, true);
+      copy->right = clone_rec(src->right, true);
+    }
+    copy->child = clone_rec(src->child, true);
+    copy->wildcard = clone_rec(src->wildcard, true);
+  } catch (...) {
+    urllist_terminate_urllist_item(copy);
+    throw;
+  }
+  return copy;
+}
+
+}  // namespace
+
+urllist_item* urllist_clone_tree(const urllist_item* node) { return clone_rec(node, true); }
+
+int urllist_clone_urllist_item(const urllist_item* node, urllist_item** copy) {
+  if (copy == nullptr) return -1;
+  *copy = nullptr;
+  try {
+    *copy = clone_rec(node, true);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  return 0;
+}
+
+void urllist_destroy_item_data(urllist_action* action) {
+  if (action == nullptr) return;
+  // The stores that use this as their release function own exactly one reference.
+  urllist_action_drop(action);
+}
