@@ -2,47 +2,39 @@
 
 namespace {
 
-size_t index_mix(const urllist_item* parent, urllist_hash_value hash, uint8_t kind) {
-  uint64_t x = hash ^ (reinterpret_cast<uintptr_t>(parent) * 0x9E3779B97F4A7C15ull) ^ kind;
-  x ^= x >> 29;
-  x *= 0xBF58476D1CE4E5B9ull;
-  x ^= x >> 32;
-  return static_cast<size_t>(x);
+// Places a node with mixed hash `mix` into `slots` (a free slot exists).
+void place(std::vector<uintptr_t>& slots, bool tagged, size_t mix, urllist_item* node) {
+  const size_t mask = slots.size() - 1;
+  size_t i = mix & mask;
+  while (slots[i] != 0) i = (i + 1) & mask;
+  slots[i] = reinterpret_cast<uintptr_t>(node) | (tagged ? urllist_index_tag(mix) : 0);
 }
+
+size_t mix_of(const urllist_item* n) { return urllist_index_mix(n->parent, n->hash, n->kind); }
 
 }  // namespace
 
-urllist_item* urllist_index_find(const urllist_child_index& index, const urllist_item* parent,
-                                 urllist_hash_value hash, uint8_t kind) {
-  const auto& slots = index.slots;
-  if (slots.empty()) return nullptr;
-  size_t mask = slots.size() - 1;
-  for (size_t i = index_mix(parent, hash, kind) & mask;; i = (i + 1) & mask) {
-    const urllist_child_index::slot& s = slots[i];
-    if (s.node == nullptr) return nullptr;
-    if (s.parent == parent && s.node->hash == hash && s.node->kind == kind) return s.node;
+void urllist_index_reserve(urllist_child_index& ix, size_t more) {
+  size_t size = ix.slots.size();
+  if ((ix.count + more) * 5 <= size * 4) return;
+  if (size == 0) size = 1024;
+  while ((ix.count + more) * 5 > size * 4) size *= 2;
+  std::vector<uintptr_t> bigger(size);
+  const uintptr_t address_mask = ix.tagged ? URLLIST_INDEX_ADDRESS_MASK : ~uintptr_t{0};
+  for (uintptr_t s : ix.slots) {
+    if (s == 0) continue;
+    auto* n = reinterpret_cast<urllist_item*>(s & address_mask);
+    place(bigger, ix.tagged, mix_of(n), n);
   }
+  ix.slots.swap(bigger);
 }
 
-void urllist_index_reserve(urllist_child_index& ix) {
-  if ((ix.count + 1) * 5 > ix.slots.size() * 4) {
-    std::vector<urllist_child_index::slot> bigger(ix.slots.empty() ? 1024 : ix.slots.size() * 2);
-    size_t mask = bigger.size() - 1;
-    for (const auto& s : ix.slots) {
-      if (s.node == nullptr) continue;
-      size_t i = index_mix(s.parent, s.node->hash, s.node->kind) & mask;
-      while (bigger[i].node != nullptr) i = (i + 1) & mask;
-      bigger[i] = s;
-    }
-    ix.slots.swap(bigger);
+void urllist_index_insert(urllist_child_index& ix, urllist_item* node) {
+  if (ix.tagged && (reinterpret_cast<uintptr_t>(node) & ~URLLIST_INDEX_ADDRESS_MASK) != 0) {
+    // An address with high bits set: strip the tags from every slot and go on untagged.
+    for (uintptr_t& s : ix.slots) s &= URLLIST_INDEX_ADDRESS_MASK;
+    ix.tagged = false;
   }
-}
-
-void urllist_index_insert(urllist_child_index& ix, const urllist_item* parent, urllist_item* node) {
-  urllist_index_reserve(ix);
-  size_t mask = ix.slots.size() - 1;
-  size_t i = index_mix(parent, node->hash, node->kind) & mask;
-  while (ix.slots[i].node != nullptr) i = (i + 1) & mask;
-  ix.slots[i] = {parent, node};
+  place(ix.slots, ix.tagged, mix_of(node), node);
   ix.count++;
 }

@@ -1,11 +1,18 @@
 #pragma once
-// Private to the list engine: the child index of a list, (parent, hash, kind) -> node.
+// Private to the list engine: the child index of a list, (slot, hash, kind) -> child.
 //
-// The second-level domain nodes below the main root (the children of top-level labels) form
-// sibling trees of hundreds of thousands of nodes in big lists. The index finds exactly the
-// node the sibling-tree search finds, with one or two cache misses instead of about twenty.
-// It holds every node of those trees: a miss means the node is absent. Open addressing with
-// linear probing, at most 80% full, size a power of two.
+// Every non-port child of a child slot (urllist_node.h) is entered here, so that finding a
+// child by its exact key takes one or two cache misses whatever the number of its siblings
+// (top-level labels have hundreds of thousands in big lists). The key's slot is the child's
+// `parent` field; a slot of the index holds only the child's address, and a probe compares
+// the child's parent, hash and kind. Open addressing with linear probing, at most 80% full,
+// size a power of two.
+//
+// A slot is 8 bytes: the child's address in the low 48 bits and, in the high 16, bits of the
+// key's hash that the address never uses on this platform (user addresses stay below 2^47).
+// A probe reads a node only when those bits agree, so that a miss (every new node) does not
+// cost a cache miss per slot passed. An address that would not fit turns the bits off for the
+// whole index (`tagged` false): slower, still exact.
 //
 // Thread safety: as the list's trees (finding reads, inserting needs the write lock).
 
@@ -15,27 +22,57 @@
 
 #include "urllist/urllist_node.h"
 
-// Part index of the domain labels that the child index holds (the label below the top-level
-// label, in a walk from the main root: scheme 0, top-level label 1).
-inline constexpr uint32_t URLLIST_INDEXED_PART = 2;
-
 struct urllist_child_index {
-  struct slot {
-    const urllist_item* parent = nullptr;
-    urllist_item* node = nullptr;
-  };
-  std::vector<slot> slots;  // size a power of two, or empty
+  std::vector<uintptr_t> slots;  // tag << 48 | address; 0 empty; size a power of two, or empty
   size_t count = 0;
+  bool tagged = true;
 };
 
-// The child of `parent` with this hash and kind, or null. The node lives as long as the list.
-urllist_item* urllist_index_find(const urllist_child_index& index, const urllist_item* parent,
-                                 urllist_hash_value hash, uint8_t kind);
+// The child of slot `parent` (a urllist_item::parent value) with this hash and kind, or null.
+// The node lives as long as the list.
+inline urllist_item* urllist_index_find(const urllist_child_index& index, uintptr_t parent,
+                                        urllist_hash_value hash, uint8_t kind);
 
-// Makes room for one more entry. Throws std::bad_alloc (the index is then unchanged).
-void urllist_index_reserve(urllist_child_index& index);
+// Makes room for `more` entries. Throws std::bad_alloc (the index is then unchanged).
+void urllist_index_reserve(urllist_child_index& index, size_t more);
 
-// Records `node` as a child of `parent`. Throws std::bad_alloc (the index is then unchanged).
-// REQUIRES: no child of `parent` with the node's hash and kind is recorded.
-void urllist_index_insert(urllist_child_index& index, const urllist_item* parent,
-                          urllist_item* node);
+// Enters `node` under its `parent` field. REQUIRES: room made by urllist_index_reserve; no
+// node with the same parent, hash and kind entered.
+void urllist_index_insert(urllist_child_index& index, urllist_item* node);
+
+// ---- Implementation details -----------------------------------------------------------------
+
+inline size_t urllist_index_mix(uintptr_t parent, urllist_hash_value hash, uint8_t kind) {
+  static_assert(sizeof(size_t) == 8 && sizeof(uintptr_t) == 8, "the index packs 64-bit slots");
+  uint64_t x = hash ^ (static_cast<uint64_t>(parent) * 0x9E3779B97F4A7C15ull) ^ kind;
+  x ^= x >> 29;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 32;
+  return static_cast<size_t>(x);
+}
+
+inline constexpr int URLLIST_INDEX_TAG_SHIFT = 48;
+inline constexpr uintptr_t URLLIST_INDEX_ADDRESS_MASK =
+    (uintptr_t{1} << URLLIST_INDEX_TAG_SHIFT) - 1;
+
+// The tag bits of a key's mixed hash (the position uses the low bits).
+inline uintptr_t urllist_index_tag(size_t mix) {
+  return static_cast<uintptr_t>(mix >> URLLIST_INDEX_TAG_SHIFT) << URLLIST_INDEX_TAG_SHIFT;
+}
+
+inline urllist_item* urllist_index_find(const urllist_child_index& index, uintptr_t parent,
+                                        urllist_hash_value hash, uint8_t kind) {
+  const auto& slots = index.slots;
+  if (slots.empty()) return nullptr;
+  const size_t mix = urllist_index_mix(parent, hash, kind);
+  const uintptr_t tag = index.tagged ? urllist_index_tag(mix) : 0;
+  const uintptr_t address_mask = index.tagged ? URLLIST_INDEX_ADDRESS_MASK : ~uintptr_t{0};
+  const size_t mask = slots.size() - 1;
+  for (size_t i = mix & mask;; i = (i + 1) & mask) {
+    const uintptr_t s = slots[i];
+    if (s == 0) return nullptr;
+    if ((s & ~address_mask) != tag) continue;
+    auto* n = reinterpret_cast<urllist_item*>(s & address_mask);
+    if (n->hash == hash && n->parent == parent && n->kind == kind) return n;
+  }
+}

@@ -1,34 +1,15 @@
 #include "urllist/dump.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "records/action.h"
 #include "urllist/hashing.h"
 #include "urllist/query.h"
+#include "urllist/sibling_tree.h"
 #include "urllist/urllist.h"
 #include "urllist/urllist_impl.h"
-
-namespace {
-void dump_buffer(const std::string& buf, FILE* out);
-}
-
-urllist_dump_entry* urllist_dump_push(urllist_dump_state& state, const urllist_item* node) {
-  state.stack.push_back({node, state.buffer.size()});
-  return &state.stack.back();
-}
-
-const urllist_item* urllist_dump_pop(urllist_dump_state& state) {
-  if (state.stack.empty()) return nullptr;
-  urllist_dump_entry e = state.stack.back();
-  state.stack.pop_back();
-  state.buffer.resize(e.length);
-  return e.node;
-}
-
-void urllist_dump_dump_buffer(const urllist_dump_state& state) {
-  dump_buffer(state.buffer, state.out);
-}
 
 namespace {
 
@@ -76,11 +57,7 @@ void dump_action_line(const std::string& buf, const char* type, const urllist_ac
   fprintf(out, " %s %s\n", type, text.c_str());
 }
 
-}  // namespace
-
-void urllist_dump_node(urllist_dump_state& state, const urllist_item* node) {
-  std::string& buf = state.buffer;
-  FILE* out = state.out;
+void dump_node(std::string& buf, FILE* out, const urllist_item* node) {
   if (node->kind > URL_PART_QUERY) return;
   static const char* const formats[] = {"%s://", "%s.", ":%s", "/%s", "?%s"};
   if (node->is_port()) {
@@ -110,19 +87,80 @@ void urllist_dump_node(urllist_dump_state& state, const urllist_item* node) {
   }
 }
 
+// The walk's stack of nodes still to visit, each with the length of the rebuilt URL to restore
+// before visiting it, and the shadow trees (sibling_tree.h) their siblings are found in. A
+// shadow is released once none of its nodes is left on the stack.
+class dump_walk {
+ public:
+  explicit dump_walk(FILE* out) : out_(out) {}
+
+  void run(const urllist_item* first_slot_head) {
+    push_slot(first_slot_head);
+    while (!stack_.empty()) {
+      entry e = stack_.back();
+      stack_.pop_back();
+      buf_.resize(e.length);
+      const urllist_sibling_shadow::node& sn = trees_[e.tree].nodes[static_cast<size_t>(e.index)];
+      const urllist_item* n = sn.item;
+      // Siblings remember the length from before this node, so they replace its part.
+      if (sn.right >= 0) push(e.tree, sn.right);
+      if (sn.left >= 0) push(e.tree, sn.left);
+      if (--pending_[e.tree] == 0) release(e.tree);
+      dump_node(buf_, out_, n);
+      // Children remember the length after this node's part, so they extend it.
+      push_slot(n->child);
+      if (n->extra != nullptr) push_slot(n->extra->nocase_head);
+    }
+  }
+
+ private:
+  struct entry {
+    size_t tree;
+    int32_t index;
+    size_t length;
+  };
+
+  void push(size_t tree, int32_t index) {
+    stack_.push_back({tree, index, buf_.size()});
+    pending_[tree]++;
+  }
+
+  void push_slot(const urllist_item* head) {
+    if (head == nullptr) return;
+    order_.clear();
+    for (const urllist_item* n = head; n != nullptr; n = n->next) order_.push_back(n);
+    std::reverse(order_.begin(), order_.end());
+    size_t t;
+    if (!free_.empty()) {
+      t = free_.back();
+      free_.pop_back();
+    } else {
+      t = trees_.size();
+      trees_.emplace_back();
+      pending_.push_back(0);
+    }
+    urllist_sibling_shadow_build(trees_[t], order_);
+    push(t, trees_[t].root);
+  }
+
+  void release(size_t tree) {
+    trees_[tree].nodes.clear();
+    free_.push_back(tree);
+  }
+
+  FILE* out_;
+  std::string buf_;
+  std::vector<entry> stack_;
+  std::vector<urllist_sibling_shadow> trees_;
+  std::vector<size_t> pending_;
+  std::vector<size_t> free_;
+  std::vector<const urllist_item*> order_;
+};
+
+}  // namespace
+
 void urllist_dump(const urllist* list, FILE* out) {
   if (list == nullptr || list->root.child == nullptr) return;
-  urllist_dump_state state;
-  state.out = out;
-  urllist_dump_push(state, list->root.child);
-  while (!state.stack.empty()) {
-    const urllist_item* n = urllist_dump_pop(state);
-    // Siblings remember the length from before this node, so they replace its part.
-    if (n->right) urllist_dump_push(state, n->right);
-    if (n->left) urllist_dump_push(state, n->left);
-    urllist_dump_node(state, n);
-    // Children remember the length after this node's part, so they extend it.
-    if (n->child) urllist_dump_push(state, n->child);
-    if (n->nocase_child()) urllist_dump_push(state, n->nocase_child());
-  }
+  dump_walk walk(out);
+  walk.run(list->root.child);
 }

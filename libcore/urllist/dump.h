@@ -10,8 +10,10 @@
 // entries, keywords, regular expressions, extensions and digests are not. Wildcard ("*") children
 // are not visited.
 //
-// Walk order: depth first; after popping a node its next and then its previous sibling are
-// pushed, the node is printed, then its child and its case-insensitive child are pushed.
+// Walk order: depth first over the sibling trees that the children of each slot form when
+// inserted in load order (sibling_tree.h), whether or not the list keeps that tree: after
+// popping a node its next and then its previous sibling are pushed, the node is printed,
+// then the root of its child tree and of its case-insensitive tree are pushed.
 // The stack and the text grow as needed (no node is ever left out), and an action is written
 // whole however long its text (a thousand categories reload as a thousand).
 //
@@ -20,39 +22,8 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 struct urllist;
-struct urllist_item;
 
 // Writes the lines to `out` (standard output by default). A null list writes nothing.
 void urllist_dump(const urllist* list, FILE* out = stdout);
-
-// The steps of the walk, for callers that dump part of a tree themselves.
-
-// A node still to visit and the length of the rebuilt URL to restore before visiting it.
-struct urllist_dump_entry {
-  const urllist_item* node;
-  size_t length;
-};
-
-// The rebuilt URL of the node being visited (parts in tree order, last label first), the
-// nodes still to visit, and where the lines go.
-struct urllist_dump_state {
-  std::string buffer;
-  std::vector<urllist_dump_entry> stack;
-  FILE* out = stdout;
-};
-
-// Remembers `node` with the current buffer length. The returned entry stays valid until the
-// next push or pop.
-urllist_dump_entry* urllist_dump_push(urllist_dump_state& state, const urllist_item* node);
-// Takes the last pushed node and restores the buffer length remembered with it; null when
-// nothing is left.
-const urllist_item* urllist_dump_pop(urllist_dump_state& state);
-// Appends the node's part to the buffer and prints a line for its action and for each of its
-// query entries that has one.
-void urllist_dump_node(urllist_dump_state& state, const urllist_item* node);
-// Prints the buffer as a URL, host labels in reading order, without a newline.
-void urllist_dump_dump_buffer(const urllist_dump_state& state);

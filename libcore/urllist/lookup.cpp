@@ -7,6 +7,7 @@
 #include "stores/iplist.h"
 #include "stores/keywordlist.h"
 #include "stores/regexp_entries.h"
+#include "urllist/children.h"
 #include "urllist/digest.h"
 #include "urllist/ext_entries.h"
 #include "urllist/query.h"
@@ -59,8 +60,7 @@ class tree_walk {
     match_query(node);
     remember(node->wildcard, part);
     remember(urllist_item_nocase_child(node), part);
-    from_root_ = node == &list_->root;
-    search(node, node->child, part);
+    search(node, nullptr, part);
   }
 
   urllist_action* action() const { return current_; }
@@ -152,16 +152,22 @@ class tree_walk {
     return p.nocase_hash;
   }
 
-  // Searches part p in the sibling tree `n` (step 4 and its descent).
-  const urllist_item* find(const urllist_item* n, urllist_url_part& p) {
-    if (p.kind == URL_PART_PORT) return urllist_sibling_find_port(n, url_->port);
-    return urllist_sibling_find(
-        n, p.kind, [&](const urllist_item* node) { return part_hash(p, node->nocase); });
+  // Searches part p among the children of `parent` (step 4 and its descent), or, for an
+  // alternative, in the sibling tree `tree` (a wildcard node alone, or the root of a
+  // case-insensitive slot's tree).
+  const urllist_item* find(const urllist_item* parent, const urllist_item* tree,
+                           urllist_url_part& p) {
+    auto hash_for = [&](const urllist_item* node) { return part_hash(p, node->nocase); };
+    if (parent != nullptr) {
+      return urllist_child_lookup(list_->index, parent, p.kind, url_->port, hash_for);
+    }
+    if (p.kind == URL_PART_PORT) return urllist_sibling_find_port(tree, url_->port);
+    return urllist_sibling_find(tree, p.kind, hash_for);
   }
 
-  // Steps 4 to 7 as a small state machine: search part p in the sibling tree `tree`, take an
-  // alternative, or judge a match of node n with part p.
-  // `parent` is the node whose child tree `tree` is (null for an alternative's tree).
+  // Steps 4 to 7 as a small state machine: search part p among the children of `parent` (or,
+  // when parent is null, in the sibling tree `tree` of an alternative), take an alternative,
+  // or judge a match of node n with part p.
   void search(const urllist_item* parent, const urllist_item* tree, uint32_t p) {
     enum class step { search, alternative, match };
     step s = step::search;
@@ -177,12 +183,7 @@ class tree_walk {
             s = step::alternative;
             break;
           }
-          if (from_root_ && parent != nullptr && p == URLLIST_INDEXED_PART &&
-              part.kind == URL_PART_DOMAIN) {
-            n = urllist_index_find(list_->index, parent, part.hash, part.kind);
-          } else {
-            n = find(tree, part);
-          }
+          n = find(parent, tree, part);
           star = false;
           s = n != nullptr ? step::match : step::alternative;
           break;
@@ -242,7 +243,7 @@ class tree_walk {
             if (nalt_ == 0) return;
             s = step::alternative;
           } else {
-            tree = n->child;
+            tree = nullptr;
             parent = n;
             p = p + 1;
             s = step::search;
@@ -256,7 +257,6 @@ class tree_walk {
   const urllist* list_;
   urllist_exploded_url* url_;
   bool want_diag_;
-  bool from_root_ = false;
   std::vector<diag_pair> diag_;
   alternative alts_[max_alternatives];
   int nalt_ = 0;

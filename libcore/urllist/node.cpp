@@ -59,7 +59,8 @@ void urllist_terminate_urllist_item(urllist_item* node) {
     } else {
       n = local[--in_local];
     }
-    for (urllist_item* sub : {n->left, n->right, n->child, n->wildcard, n->nocase_child()}) {
+    urllist_item* nocase_head = n->extra != nullptr ? n->extra->nocase_head : nullptr;
+    for (urllist_item* sub : {n->next, n->child, n->wildcard, nocase_head}) {
       if (sub != nullptr) push(sub);
     }
     delete n;  // nodes are plain heap records linked by raw pointers (see urllist.h)
@@ -133,55 +134,6 @@ urllist_item* urllist_new_urllist_nohashed_item(std::string_view text, int kind)
     throw;
   }
   return node;
-}
-
-namespace {
-
-urllist_item* clone_rec(const urllist_item* src, bool with_siblings) {
-  if (src == nullptr) return nullptr;
-  auto* copy = new urllist_item();
-  try {
-    copy->hash = src->hash;
-    copy->kind = src->kind;
-    copy->balance = src->balance;
-    copy->nocase = src->nocase;
-    copy->ip_host = src->ip_host;
-    copy->action = src->action;
-    if (src->extra != nullptr) {
-      urllist_item_extra& x = urllist_item_get_extra(copy);
-      x.port_low = src->extra->port_low;
-      x.port_high = src->extra->port_high;
-      x.text = src->extra->text;
-      if (urllist_clone_urllist_item_query(src->extra->queries, &x.queries) != 0) {
-        throw std::bad_alloc();
-      }
-    }
-    if (with_siblings) {
-      copy->left = clone_rec(src->left, true);
-      copy->right = clone_rec(src->right, true);
-    }
-    copy->child = clone_rec(src->child, true);
-    copy->wildcard = clone_rec(src->wildcard, true);
-  } catch (...) {
-    urllist_terminate_urllist_item(copy);
-    throw;
-  }
-  return copy;
-}
-
-}  // namespace
-
-urllist_item* urllist_clone_tree(const urllist_item* node) { return clone_rec(node, true); }
-
-int urllist_clone_urllist_item(const urllist_item* node, urllist_item** copy) {
-  if (copy == nullptr) return -1;
-  *copy = nullptr;
-  try {
-    *copy = clone_rec(node, true);
-  } catch (const std::bad_alloc&) {
-    return -1;
-  }
-  return 0;
 }
 
 void urllist_destroy_item_data(urllist_action* action) {

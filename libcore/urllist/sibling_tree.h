@@ -1,24 +1,37 @@
 #pragma once
-// Private to the list engine: the sibling trees of the URL tree, and the one order they keep.
+// Private to the list engine: sibling trees, and the one order they keep.
 //
-// The nodes of one level below one parent form a height-balanced (AVL) tree threaded through
-// the nodes' left, right and balance fields, under one total order:
+// Where the shape of a set of siblings decides an answer, the siblings form a height-balanced
+// (AVL) tree, linked through their extra records (urllist_item_extra::left, right, balance),
+// under one total order:
 //
 //   non-port nodes  <  port nodes
 //   non-port nodes by (hash as signed 64-bit, kind); port nodes by their low bound
 //
 // Port nodes of an equal low bound but another hash go after the node met (so they may sit on
-// either side of one another after rotations). The order, and the shape that the load order
-// gives a tree, decide the dump order and which of several overlapping port ranges a lookup
-// reaches, so neither may change: insertion, lookup and dump all walk the trees through this
-// module.
+// either side of one another after rotations). The order, and the shape that inserting the
+// siblings in load order gives a tree, decide the dump order, which of several overlapping
+// port ranges a lookup reaches, and which node a lookup meets first where case-sensitive and
+// case-insensitive path siblings mix; so neither may change. A tree is therefore always the
+// one that inserting its nodes one by one in load order builds (urllist_sibling_tree_build
+// rebuilds exactly that tree from a load-order list), and the insertion, the lookup and the
+// dump all go through this module.
 //
 // Thread safety: none of its own. Finding reads the tree; inserting changes it and needs the
 // owning list's write lock.
 
 #include <cstdint>
+#include <vector>
 
 #include "urllist/urllist_node.h"
+
+// The tree links of `n` (null when it has no extra record).
+inline const urllist_item* urllist_sibling_left(const urllist_item* n) {
+  return n->extra != nullptr ? n->extra->left : nullptr;
+}
+inline const urllist_item* urllist_sibling_right(const urllist_item* n) {
+  return n->extra != nullptr ? n->extra->right : nullptr;
+}
 
 // Where a non-port key (hash, kind) stands relative to node `n` in the order: <0 before,
 // >0 after, 0 the node's own place.
@@ -40,7 +53,7 @@ const urllist_item* urllist_sibling_find(const urllist_item* tree, uint8_t kind,
   for (const urllist_item* n = tree; n != nullptr;) {
     int c = urllist_sibling_order(hash_for(n), kind, n);
     if (c == 0) return n;
-    n = c < 0 ? n->left : n->right;
+    n = c < 0 ? urllist_sibling_left(n) : urllist_sibling_right(n);
   }
   return nullptr;
 }
@@ -50,14 +63,33 @@ const urllist_item* urllist_sibling_find(const urllist_item* tree, uint8_t kind,
 // ranges is met depends on the tree's shape.
 const urllist_item* urllist_sibling_find_port(const urllist_item* tree, int port);
 
-// The child in sibling tree *slot that matches part `part` of an entry with explode flags
-// `flags` (non-port parts by their node hash and kind, port parts by their low bound and node
-// hash), created and inserted when absent. Throws std::bad_alloc (the tree is then unchanged).
-// REQUIRES: the write lock of a shared list.
-urllist_item* urllist_sibling_find_or_insert(urllist_item** slot, const urllist_url_part& part,
-                                             int flags);
+// The node of tree `root` with this key (non-port: hash and kind; port: low bound `port_low`
+// and hash, on either side of equal low bounds), or null.
+urllist_item* urllist_sibling_find_key(urllist_item* root, urllist_hash_value hash, uint8_t kind,
+                                       uint16_t port_low);
 
-// A new node for `part` with node hash `hash`, inserted into *slot. Throws std::bad_alloc (the
-// tree is then unchanged). REQUIRES: no node of *slot matches the part; the write lock.
-urllist_item* urllist_sibling_insert_new(urllist_item** slot, const urllist_url_part& part,
-                                         int flags, urllist_hash_value hash);
+// Inserts `fresh` into the tree *root (its links are reset first). REQUIRES: fresh has an
+// extra record; no node of the tree has its key; the write lock.
+void urllist_sibling_insert(urllist_item** root, urllist_item* fresh);
+
+// Rebuilds, into *root, the tree of the nodes `load_order` (oldest first): exactly the tree
+// that inserting them one by one gives. REQUIRES: every node has an extra record.
+void urllist_sibling_tree_build(urllist_item** root, const std::vector<urllist_item*>& load_order);
+
+// A copy of a tree's shape kept beside the list, for readers that must not change the list
+// (the dump): nodes[i].left and right are indices into `nodes`, -1 for none.
+struct urllist_sibling_shadow {
+  struct node {
+    const urllist_item* item;
+    int32_t left;
+    int32_t right;
+    int8_t balance;
+  };
+  std::vector<node> nodes;
+  int32_t root = -1;
+};
+
+// Builds into `shadow` the tree that inserting the nodes `load_order` (oldest first) one by
+// one gives: the same shape as urllist_sibling_tree_build. Throws std::bad_alloc.
+void urllist_sibling_shadow_build(urllist_sibling_shadow& shadow,
+                                  const std::vector<const urllist_item*>& load_order);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "stores/iplist.h"
-#include "urllist/sibling_tree.h"
+#include "urllist/children.h"
 #include "urllist/urllist_impl.h"
 #include "util/category_set.h"
 #include "util/cvlog.h"
@@ -73,27 +73,9 @@ int urllist_add_to_tree(urllist* list, urllist_item* start, urllist_exploded_url
       node = node->wildcard;
       continue;
     }
-    urllist_item** slot = &node->child;
-    if ((flags & EXPLODE_NOCASE) && p.kind == URL_PART_PATH && node->kind != URL_PART_PATH) {
-      slot = &urllist_item_get_extra(node).nocase_child;
-    }
-    if (start == &list->root && i == URLLIST_INDEXED_PART && p.kind == URL_PART_DOMAIN &&
-        slot == &node->child) {
-      urllist_item* parent = node;
-      urllist_hash_value h = (flags & EXPLODE_HASHED)
-                                 ? urllist_node_hash(std::string_view(p.text, p.len), flags)
-                                 : p.hash;
-      node = urllist_index_find(list->index, parent, h, p.kind);
-      if (node == nullptr) {
-        // The index holds every child here: a miss means the node is new. Room first, so
-        // that a node never stands in the tree without its index entry.
-        urllist_index_reserve(list->index);
-        node = urllist_sibling_insert_new(slot, p, flags, h);
-        urllist_index_insert(list->index, parent, node);
-      }
-      continue;
-    }
-    node = urllist_sibling_find_or_insert(slot, p, flags);
+    const bool nocase_slot =
+        (flags & EXPLODE_NOCASE) && p.kind == URL_PART_PATH && node->kind != URL_PART_PATH;
+    node = urllist_child_find_or_add(list, node, nocase_slot, p, flags);
   }
   attach_action(node->action, action, mode);
   return 0;
@@ -161,8 +143,7 @@ urllist_item* new_ip_host(urllist* list, iplist* ipl, const cvnet_ipaddr& ip, in
         throw std::bad_alloc();
       }
     }
-    node->child = urllist_clone_tree(covering->child);
-    node->wildcard = urllist_clone_tree(covering->wildcard);
+    urllist_children_copy(list, covering, node);
     *inherited = true;
   }
   int r = iplist_add_cidr(ipl, ip, cidr, node);

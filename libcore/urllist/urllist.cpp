@@ -26,14 +26,16 @@ urllist::~urllist() {
   for (urllist_item* r : {&root, &path_root, &query_root}) {
     urllist_terminate_urllist_item(r->child);
     urllist_terminate_urllist_item(r->wildcard);
-    urllist_terminate_urllist_item(r->nocase_child());
     r->child = r->wildcard = nullptr;
-    if (r->extra) r->extra->nocase_child = nullptr;
+    if (r->extra) {
+      urllist_terminate_urllist_item(r->extra->nocase_head);
+      r->extra->nocase_head = r->extra->nocase_child = r->extra->child_tree = nullptr;
+    }
   }
   schemes.clear();
   default_iplist.reset();
   for (urllist_item* h : ip_hosts) {
-    // An IP host node is the root of its own tree; it has no siblings.
+    // An IP host node is in no slot: it has no siblings.
     urllist_terminate_urllist_item(h);
   }
   ip_hosts.clear();

@@ -2,15 +2,16 @@
 // Private to the list engine and its tests: the tree node of URL-shaped entries, the pool it
 // comes from, and the node operations the store, the lookup and the dump share.
 //
-// The nodes of one level below one parent form a height-balanced sibling tree threaded
-// through the nodes themselves (sibling_tree.h holds its one order). Node layout (64 bytes,
-// one cache line, from a pool without per-block overhead):
+// The children of a node are kept in two slots: the child slot, and the case-insensitive slot
+// (first path segments of case-insensitive entries below a host or port node). Each slot is a
+// list in load order (newest first, through `next`); children.h says how a child is found
+// (the list's child index, or a sibling tree where the tree's shape decides an answer).
+// Node layout (64 bytes, one cache line, from a pool without per-block overhead):
 //
-//   hash 8 | left 8 | right 8 | child 8 | wildcard 8 | action 8 | extra 8 | kind balance flags 4
+//   hash 8 | child 8 | next 8 | wildcard 8 | action 8 | extra 8 | parent 8 | kind flags 4
 //
-// The rarely used fields (case-insensitive child, query trees, port bounds and text, IP host
-// text) sit behind `extra`, which stays null for most nodes. There is no parent link: the
-// insertion keeps its descent path on the stack.
+// The rarely used fields (case-insensitive slot, query trees, port bounds and text, IP host
+// text, sibling-tree links) sit behind `extra`, which stays null for most nodes.
 //
 // Thread safety: nodes have no lock of their own; they belong to a list and are read and
 // changed under its rules (urllist.h).
@@ -26,18 +27,27 @@
 
 struct urllist_item_extra;
 
+// Bits of urllist_item::child_flags (the child slot) and urllist_item_extra::nocase_flags.
+enum urllist_slot_flag : uint8_t {
+  URLLIST_SLOT_TREE = 1,         // the slot keeps a sibling tree (root in the extra record)
+  URLLIST_SLOT_PLAIN_PATH = 2,   // a path child made by a case-sensitive entry
+  URLLIST_SLOT_NOCASE_PATH = 4,  // a path child made by a case-insensitive entry
+};
+
 struct urllist_item {
   urllist_hash_value hash = 0;          // part hash (0 for IP host nodes)
-  urllist_item* left = nullptr;         // sibling tree: smaller keys
-  urllist_item* right = nullptr;        // sibling tree: greater keys
-  urllist_item* child = nullptr;        // root of the next level's sibling tree
+  urllist_item* child = nullptr;        // newest child of the child slot, or null
+  urllist_item* next = nullptr;         // next older sibling in the parent's slot
   urllist_item* wildcard = nullptr;     // the "*" part (or any-port part) below this node
   urllist_action_ref action;            // the entry that ends here, or empty
   urllist_item_extra* extra = nullptr;  // owned; null unless one of its fields is used
-  uint8_t kind = 0;                     // urllist_url_part_kind
-  int8_t balance = 0;                   // AVL: height(right) - height(left), -1..1
-  uint8_t nocase = 0;   // created by a case-insensitive entry (hash of the lowercase text)
-  uint8_t ip_host = 0;  // IP host node (kept in an IP list, not in a sibling tree)
+  // The slot this node is a child of: the parent's address, plus 1 for its case-insensitive
+  // slot; 0 for roots, wildcard nodes and IP host nodes (which no slot holds).
+  uintptr_t parent = 0;
+  uint8_t kind = 0;         // urllist_url_part_kind
+  uint8_t nocase = 0;       // created by a case-insensitive entry (hash of the lowercase text)
+  uint8_t ip_host = 0;      // IP host node (kept in an IP list, not in a slot)
+  uint8_t child_flags = 0;  // urllist_slot_flag bits of the child slot
 
   urllist_item() = default;
   urllist_item(const urllist_item&) = delete;
@@ -52,8 +62,8 @@ struct urllist_item {
   static void operator delete(void* p) noexcept;
 
   bool is_port() const { return kind == URL_PART_PORT; }
-  // Case-insensitive child: first path segment of case-insensitive entries below a host or
-  // port node. Null when none.
+  // Root of the case-insensitive slot's sibling tree (that slot always keeps one). Null when
+  // the slot is empty.
   urllist_item* nocase_child() const;
   // Port bounds (port nodes; 0 otherwise).
   uint16_t port_low() const;
@@ -66,8 +76,10 @@ struct urllist_item {
 };
 static_assert(sizeof(urllist_item) == 64, "the list tree is the memory bill: keep nodes small");
 
-// Releases a whole subtree: the node, its sibling sides, child, case-insensitive and
-// wildcard subtrees, with their data. Iterative (any depth). Accepts null.
+// Releases the node, the older siblings that follow it through `next`, and below each their
+// child, case-insensitive and wildcard subtrees, with their data. Iterative (any depth).
+// Accepts null. Does not touch the list's child index: release only whole lists, or nodes
+// that were never entered in it.
 void urllist_terminate_urllist_item(urllist_item* node);
 
 // Releases only the node's query trees and its action reference.
@@ -84,25 +96,22 @@ urllist_item* urllist_new_urllist_item(std::string_view text, int kind, int flag
 // A node that keeps `text` and has hash 0 (IP host nodes). Throws std::bad_alloc.
 urllist_item* urllist_new_urllist_nohashed_item(std::string_view text, int kind);
 
-// Deep copy of `node` with its sibling sides, child tree and wildcard child (not the
-// case-insensitive child). The copies hold one more reference to each action; query entries
-// are copied too. Returns 0 with *copy set (null for a null node), or -1 when memory runs out
-// (*copy null, nothing leaked). REQUIRES: the owning list's write lock.
-int urllist_clone_urllist_item(const urllist_item* node, urllist_item** copy);
-
-// The same deep copy for callers that let std::bad_alloc travel (nothing is leaked when it
-// does). Null for a null node. REQUIRES: the owning list's write lock.
-urllist_item* urllist_clone_tree(const urllist_item* node);
-
 // Releases an action record (used as the release function of the other stores).
 void urllist_destroy_item_data(urllist_action* action);
 
 // Lives behind urllist_item::extra; made on first use of any of its fields.
 struct urllist_item_extra {
-  urllist_item* nocase_child = nullptr;  // owned subtree
-  urllist_query_trees queries;
+  urllist_item* nocase_child = nullptr;  // root of the case-insensitive slot's tree (owned)
+  urllist_item* nocase_head = nullptr;   // newest child of that slot (the list through next)
+  urllist_item* child_tree = nullptr;    // root of the child slot's tree (URLLIST_SLOT_TREE)
+  // This node's links in its parent slot's sibling tree, when that slot keeps one.
+  urllist_item* left = nullptr;
+  urllist_item* right = nullptr;
+  int8_t balance = 0;  // height(right) - height(left), -1..1
+  uint8_t nocase_flags = URLLIST_SLOT_TREE;
   uint16_t port_low = 0;
   uint16_t port_high = 0;
+  urllist_query_trees queries;
   std::string text;  // port text, or the host text of an IP host node
 };
 

@@ -1,5 +1,4 @@
 #include "urllist/urllist.h"
-#include "urllist/urllist_impl.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +6,11 @@
 #include <vector>
 
 #include "stores/iplist.h"
+#include "urllist/children.h"
 #include "urllist/list_test_support.h"
 #include "urllist/listfile.h"
 #include "urllist/lookup.h"
+#include "urllist/urllist_impl.h"
 #include "util/category_set.h"
 
 namespace {
@@ -160,39 +161,48 @@ TEST(UrllistStore, SchemeEntriesAndPathAndQueryRoots) {
   EXPECT_EQ(l->stats.url_stored[2], 1u);
 }
 
-TEST(UrllistStore, NodeOrderAndBalance) {
+TEST(UrllistStore, ChildrenInLoadOrderFoundThroughTheIndex) {
   auto l = urllist_initialize(0);
   for (int i = 0; i < 2000; ++i) {
     std::string h = "h" + std::to_string(i) + ".test";
     ASSERT_EQ(urllist_add(l.get(), h.c_str(), "U", "C", std::to_string(i % 300 + 1).c_str(), -1),
               0);
   }
-  // The labels below "test" form one sibling tree: in order by signed hash, and balanced.
+  // The labels below "test": listed newest first, found through the index, and no tree kept
+  // (nothing there depends on a tree's shape).
   const urllist_item* test = l->root.wildcard->child;
   ASSERT_NE(test, nullptr);
-  std::vector<const urllist_item*> stack;
-  std::vector<int64_t> order;
-  const urllist_item* n = test->child;
-  while (n || !stack.empty()) {
-    while (n) {
-      stack.push_back(n);
-      n = n->left;
-    }
-    n = stack.back();
-    stack.pop_back();
-    order.push_back(static_cast<int64_t>(n->hash));
-    n = n->right;
-  }
+  EXPECT_EQ(test->child_flags & URLLIST_SLOT_TREE, 0);
+  std::vector<const urllist_item*> order;
+  for (const urllist_item* n = test->child; n != nullptr; n = n->next) order.push_back(n);
   ASSERT_EQ(order.size(), 2000u);
-  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
-  std::function<int(const urllist_item*)> height = [&](const urllist_item* x) -> int {
-    if (!x) return 0;
-    int a = height(x->left), b = height(x->right);
+  std::reverse(order.begin(), order.end());
+  for (size_t i = 0; i < order.size(); ++i) {
+    std::string label = "h" + std::to_string(i);
+    ASSERT_EQ(order[i]->hash, urllist_hash(label)) << i;
+    EXPECT_EQ(order[i]->parent, urllist_slot_key(test, false));
+    EXPECT_EQ(urllist_index_find(l->index, urllist_slot_key(test, false), order[i]->hash,
+                                 URL_PART_DOMAIN),
+              order[i]);
+  }
+  // The tree the dump walks: what inserting them in load order gives, ordered by signed hash
+  // and balanced.
+  urllist_sibling_shadow shadow;
+  urllist_sibling_shadow_build(shadow, order);
+  std::vector<int64_t> in_order;
+  std::function<int(int32_t)> walk = [&](int32_t i) -> int {
+    if (i < 0) return 0;
+    const auto& n = shadow.nodes[static_cast<size_t>(i)];
+    int a = walk(n.left);
+    in_order.push_back(static_cast<int64_t>(n.item->hash));
+    int b = walk(n.right);
     EXPECT_LE(std::abs(a - b), 1);
-    EXPECT_EQ(x->balance, b - a);
+    EXPECT_EQ(n.balance, b - a);
     return 1 + std::max(a, b);
   };
-  EXPECT_LE(height(test->child), 16);
+  EXPECT_LE(walk(shadow.root), 16);
+  EXPECT_EQ(in_order.size(), 2000u);
+  EXPECT_TRUE(std::is_sorted(in_order.begin(), in_order.end()));
   for (int i = 0; i < 2000; i += 97) {
     std::string u = "http://h" + std::to_string(i) + ".test/";
     EXPECT_EQ(look(l.get(), u.c_str()), "C " + std::to_string(i % 300 + 1));
@@ -201,54 +211,96 @@ TEST(UrllistStore, NodeOrderAndBalance) {
 
 TEST(UrllistStore, PortNodesSortAfterLabelsAndShareEqualText) {
   auto l = urllist_initialize(0);
+  ASSERT_EQ(urllist_add(l.get(), "http://w.h.test/", "U", "C", "3", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "http://h.test:90/a", "U", "C", "1", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "http://h.test:80/b", "U", "C", "2", -1), 0);
-  ASSERT_EQ(urllist_add(l.get(), "http://w.h.test/", "U", "C", "3", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "http://h.test:90/c", "U", "C", "4", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "http://h.test:0090/d", "U", "C", "5", -1), 0);
-  // h's child tree: the label w and the port nodes 80, 90 and 0090 (same low bound, other
-  // text: a node of its own).
+  // h's child slot: the label w and the port nodes 90, 80 and 0090 (same low bound, other
+  // text: a node of its own). The first port turned the slot into a tree holding all four,
+  // the label that came before included.
   const urllist_item* h = l->root.child->child->child;
+  ASSERT_TRUE(h->child_flags & URLLIST_SLOT_TREE);
   int ports = 0, labels = 0;
-  std::vector<const urllist_item*> st{h->child};
+  for (const urllist_item* x = h->child; x != nullptr; x = x->next)
+    (x->is_port() ? ports : labels)++;
+  EXPECT_EQ(ports, 3);
+  EXPECT_EQ(labels, 1);
+  int in_tree = 0;
+  std::vector<const urllist_item*> st{h->extra->child_tree};
   while (!st.empty()) {
     const urllist_item* x = st.back();
     st.pop_back();
     if (!x) continue;
-    (x->is_port() ? ports : labels)++;
-    st.push_back(x->left);
-    st.push_back(x->right);
+    ++in_tree;
+    st.push_back(urllist_sibling_left(x));
+    st.push_back(urllist_sibling_right(x));
   }
-  EXPECT_EQ(ports, 3);
-  EXPECT_EQ(labels, 1);
+  EXPECT_EQ(in_tree, 4);
   EXPECT_EQ(look(l.get(), "http://h.test:90/c"), "C 4");
   EXPECT_EQ(look(l.get(), "http://h.test:90/a"), "C 1");
   EXPECT_EQ(look(l.get(), "http://h.test/b"), "C 2");
+  EXPECT_EQ(look(l.get(), "http://w.h.test/"), "C 3");
 }
 
-TEST(UrllistStore, CloneCopiesSubtreeAndTakesReferences) {
+TEST(UrllistStore, MixedCasePathSiblingsKeepATree) {
+  auto l = urllist_initialize(0);
+  // Below the "*" segment, case-insensitive X and case-sensitive Y share one slot.
+  ASSERT_EQ(urllist_add(l.get(), "h.test/*/X", "Uc", "C", "1", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test/*/Y", "U", "C", "2", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test/*/Z", "U", "C", "3", -1), 0);
+  EXPECT_EQ(look(l.get(), "http://h.test/q/x"), "C 1");
+  EXPECT_EQ(look(l.get(), "http://h.test/q/X"), "C 1");
+  EXPECT_EQ(look(l.get(), "http://h.test/q/Y"), "C 2");
+  EXPECT_EQ(look(l.get(), "http://h.test/q/y"), "none");
+  // The descent compares the case-insensitive X with the lowercased "z" and turns away from Z:
+  // where the kinds mix, the answer follows the tree's shape, which is why the slot keeps it.
+  EXPECT_EQ(look(l.get(), "http://h.test/q/Z"), "none");
+  const urllist_item* star = l->root.wildcard->child->child->wildcard->wildcard;
+  ASSERT_NE(star, nullptr);
+  EXPECT_EQ(
+      star->child_flags & (URLLIST_SLOT_TREE | URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PATH),
+      URLLIST_SLOT_TREE | URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PATH);
+  // Paths of one case-sensitivity only: no tree.
+  ASSERT_EQ(urllist_add(l.get(), "g.test/*/A", "U", "C", "4", -1), 0);
+  const urllist_item* g_star = nullptr;
+  for (const urllist_item* x = l->root.wildcard->child->child; x != nullptr; x = x->next) {
+    if (x->hash == urllist_hash("g")) g_star = x->wildcard->wildcard;
+  }
+  ASSERT_NE(g_star, nullptr);
+  EXPECT_EQ(g_star->child_flags & URLLIST_SLOT_TREE, 0);
+  EXPECT_EQ(look(l.get(), "http://g.test/q/A"), "C 4");
+}
+
+TEST(UrllistStore, CopyBelowTakesReferencesAndIndexesTheCopies) {
   auto l = urllist_initialize(0);
   ASSERT_EQ(urllist_add(l.get(), "h.test/a/b", "U", "C", "1", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "h.test/a?q=1", "U", "C", "2", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test:81/p", "U", "C", "3", -1), 0);
   const urllist_item* star = l->root.wildcard;
   // The list's table of shared category actions holds references of its own: count from here.
   const int32_t held = star->child->child->wildcard->child->child->action->refcount;
-  urllist_item* copy = nullptr;
-  ASSERT_EQ(urllist_clone_urllist_item(star, &copy), 0);
-  ASSERT_NE(copy, nullptr);
-  const urllist_item* a = star->child->child->wildcard->child;  // test, h, port, a
-  const urllist_item* ca = copy->child->child->wildcard->child;
-  EXPECT_NE(a, ca);
-  EXPECT_EQ(a->hash, ca->hash);
+  urllist_item* copy = urllist_new_urllist_item("*", URL_PART_SCHEME, 0);
+  urllist_children_copy(l.get(), star, copy);
+  const urllist_item* h = star->child->child;  // test, h
+  const urllist_item* ch = copy->child->child;
+  ASSERT_NE(ch, nullptr);
+  EXPECT_NE(h, ch);
+  EXPECT_EQ(h->hash, ch->hash);
+  EXPECT_EQ(ch->child_flags, h->child_flags);  // a tree for the port child, rebuilt
+  ASSERT_TRUE(ch->child_flags & URLLIST_SLOT_TREE);
+  EXPECT_TRUE(ch->extra->child_tree->is_port());
+  const urllist_item* a = h->wildcard->child;  // port, a
+  const urllist_item* ca = ch->wildcard->child;
   EXPECT_TRUE(ca->has_queries());
+  EXPECT_EQ(
+      urllist_index_find(l->index, urllist_slot_key(ch->wildcard, false), ca->hash, URL_PART_PATH),
+      ca);
   ASSERT_TRUE(a->child->action);
   EXPECT_EQ(a->child->action.get(), ca->child->action.get());
   EXPECT_EQ(a->child->action->refcount, held + 1);
-  urllist_terminate_urllist_item(copy);
+  urllist_terminate_urllist_item(copy);  // the index keeps stale entries: no lookups after this
   EXPECT_EQ(a->child->action->refcount, held);
-  urllist_item* none = reinterpret_cast<urllist_item*>(1);
-  EXPECT_EQ(urllist_clone_urllist_item(nullptr, &none), 0);
-  EXPECT_EQ(none, nullptr);
 }
 
 TEST(UrllistStore, NewItemHashesAndPortBounds) {
