@@ -12,7 +12,9 @@
 // tracker-like subdomains (ads, pixel, metrics-eu, s3 ...). By share of ENTRIES:
 //   ~22% host/path, 2% host/path?query (several parameters), 5% with a scheme (most with a
 //   path), ~1.5% other kinds the loader takes (IPv4 addresses and /24 ranges, host:port/path,
-//   P path entries, Q query entries, "*://" entries), the rest bare hosts.
+//   P path entries, Q query entries, "*://" entries), the rest bare hosts. One line in
+//   20,000 is faulty (unknown type or action, bad category argument), as real lists have
+//   some, so that the load's reports are part of what is measured and compared.
 // Category sets hold 1-5 numbers in 1..500: most entries draw from 2,000 common sets
 // (skewed: a few sets are very frequent), 8.3% get a set of their own, which gives about
 // 83,000 distinct sets per 1,000,000 entries.
@@ -434,6 +436,13 @@ int write(const char* list_path, const char* urls_path, long count, long url_cou
   list_stats ls;
   writer out = open_out(list_path);
   for (long i = 0; i < count; ++i) {
+    if (r.below(20000) == 0) {  // a faulty line, so that the load's reports are exercised
+      static const char* const faults[] = {" X C 5", " U C 12,abc", " U Z", " U C 0"};
+      out.put(names.make(r, 0) + faults[r.below(4)]);
+      ls.entries++;
+      ls.others++;
+      continue;
+    }
     uint32_t pick = r.below(1000);
     entry e;
     std::string line;
