@@ -55,7 +55,7 @@ measure() {
   [ -s "$work/lstats.last" ] || { echo "$bench_name: no LSTATS line" >&2; exit 1; }
   : > "$work/lstats.runs"
   for ((i = 0; i < runs; i++)); do
-    "$lc" -q -s l -i "$list" -f "$one" | sed -n 's/^LSTATS List load time: \([0-9.]*\)s$/\1/p' \
+    "$lc" -q -s l -i "$list" -f "$one" 2> /dev/null | sed -n 's/^LSTATS List load time: \([0-9.]*\)s$/\1/p' \
       >> "$work/lstats.runs" || true
   done
   run quiet "$lc" -q -i "$list" -f "$checks"
