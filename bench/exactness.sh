@@ -103,7 +103,7 @@ configure_and_build "$base_src" "$base_build" "$build/exactness-base-build.log" 
 data="$build/exactness-data"
 mkdir -p "$data"
 list="$data/list-$shape-$entries.txt"
-checks="$data/urls-$shape-$urls.txt"
+checks="$data/urls-$shape-$entries-$urls.txt"  # the URLs are drawn from the list
 if [ ! -s "$list" ] || [ ! -s "$checks" ]; then
   "$build/bin/listcheck_gen" --shape="$shape" "$list" "$checks" "$entries" "$urls" 2> "$data/shape.txt"
 fi

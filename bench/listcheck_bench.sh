@@ -41,7 +41,7 @@ floor="$bin/hostset_helper"
 # measure ENTRIES URLS: generates the data when missing and prints the figures.
 measure() {
   local entries=$1 urls=$2
-  local list="$work/list-$shape-$entries.txt" checks="$work/urls-$shape-$urls.txt"
+  local list="$work/list-$shape-$entries.txt" checks="$work/urls-$shape-$entries-$urls.txt"  # the URLs are drawn from the list
   local one="$work/one-url.txt"
   if [ ! -s "$list" ] || [ ! -s "$checks" ]; then
     "$bin/listcheck_gen" --shape="$shape" "$list" "$checks" "$entries" "$urls"
