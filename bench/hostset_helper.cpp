@@ -14,8 +14,6 @@
 // (load: reading the list into the set; check: reading the URLs and looking them up). The
 // process's wall time and peak memory are taken from outside (runstat_helper).
 
-#include <sys/time.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>

@@ -52,7 +52,7 @@ struct rng {
     return x;
   }
   uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
-  // True with probability `percent_tenths` / 1000.
+  // True with probability per_mille / 1000.
   bool chance(uint32_t per_mille) { return below(1000) < per_mille; }
 };
 
@@ -98,41 +98,41 @@ uint32_t address(rng& r) {
 
 namespace real {
 
-const char* const kOnsets[] = {"b", "c", "d", "f", "g", "h", "k", "l", "m", "n", "p", "r",
+const char* const kOnsets[] = {"b", "c", "d", "f", "g", "h",  "k",  "l",  "m",  "n",  "p",  "r",
                                "s", "t", "v", "w", "z", "br", "cl", "st", "tr", "sh", "ch", "gr"};
 const char* const kVowels[] = {"a", "e", "i", "o", "u", "a", "e", "o", "ia", "ou", "y", "ai"};
 const char* const kCodas[] = {"", "", "", "", "n", "r", "s", "t", "x", "m", "l", "ck"};
 const char* const kWords[] = {
-    "ad",     "ads",    "track",  "click",  "stat",   "metric", "pixel", "tag",    "sync",
-    "data",   "cloud",  "media",  "cdn",    "serve",  "net",    "web",   "shop",   "news",
-    "game",   "bet",    "free",   "best",   "top",    "online", "live",  "video",  "tube",
-    "mail",   "secure", "login",  "bank",   "pay",    "crypto", "win",   "promo",  "deal",
-    "smart",  "fast",   "global", "info",   "hub",    "zone",   "link",  "go",     "app",
-    "soft",   "tech",   "digital","market", "social", "stream", "photo", "blog",   "host",
-    "analytics","counter","beacon","visit", "traffic","partner","affiliate","offer","update",
-    "download","cash",  "prize",  "lucky",  "verify", "account","support","service","portal"};
-const char* const kSubs[] = {"www",  "ads",    "ad",      "pixel",  "track",  "t",      "metrics",
-                             "stats","cdn",    "static",  "img",    "api",    "click",  "go",
-                             "m",    "tag",    "sync",    "beacon", "collect","log",    "events",
-                             "s",    "analytics","secure","login",  "mail",   "app",    "eu",
-                             "us",   "edge",   "assets",  "media",  "data",   "rtb",    "bid"};
-const char* const kRegions[] = {"eu", "us", "us-east-1", "eu-west", "ap", "de", "fr", "uk",
-                                "prod", "edge", "cache", "node", "lb", "c", "a", "b"};
+    "ad",     "ads",    "track",   "click",   "stat",      "metric",  "pixel",     "tag",
+    "sync",   "data",   "cloud",   "media",   "cdn",       "serve",   "net",       "web",
+    "shop",   "news",   "game",    "bet",     "free",      "best",    "top",       "online",
+    "live",   "video",  "tube",    "mail",    "secure",    "login",   "bank",      "pay",
+    "crypto", "win",    "promo",   "deal",    "smart",     "fast",    "global",    "info",
+    "hub",    "zone",   "link",    "go",      "app",       "soft",    "tech",      "digital",
+    "market", "social", "stream",  "photo",   "blog",      "host",    "analytics", "counter",
+    "beacon", "visit",  "traffic", "partner", "affiliate", "offer",   "update",    "download",
+    "cash",   "prize",  "lucky",   "verify",  "account",   "support", "service",   "portal"};
+const char* const kSubs[] = {
+    "www",     "ads", "ad",     "pixel",  "track",     "t",      "metrics", "stats", "cdn",
+    "static",  "img", "api",    "click",  "go",        "m",      "tag",     "sync",  "beacon",
+    "collect", "log", "events", "s",      "analytics", "secure", "login",   "mail",  "app",
+    "eu",      "us",  "edge",   "assets", "media",     "data",   "rtb",     "bid"};
+const char* const kRegions[] = {"eu",   "us",   "us-east-1", "eu-west", "ap", "de", "fr", "uk",
+                                "prod", "edge", "cache",     "node",    "lb", "c",  "a",  "b"};
 // Top-level domains and weights (out of 1000): com, net and org take 41%.
 struct weighted {
   const char* text;
   uint32_t weight;
 };
 const weighted kTlds[] = {
-    {"com", 340}, {"net", 75},  {"org", 45},  {"ru", 45},   {"de", 40},  {"info", 30},
-    {"xyz", 30},  {"top", 30},  {"uk", 25},   {"io", 20},   {"fr", 20},  {"br", 20},
-    {"pl", 20},   {"jp", 20},   {"cn", 20},   {"nl", 18},   {"it", 18},  {"in", 15},
-    {"biz", 15},  {"online", 15},{"site", 15}, {"club", 12},  {"es", 12},  {"ua", 12},
-    {"tk", 12},   {"cc", 10},   {"co", 10},   {"me", 10},   {"tv", 10},  {"us", 10},
-    {"ca", 10},   {"au", 10},   {"kr", 8},    {"vn", 8},    {"ir", 8},   {"cz", 8},
-    {"ro", 7},    {"gr", 6},    {"se", 6},    {"ch", 6},    {"be", 6},   {"at", 5},
-    {"tr", 5},    {"mx", 5},    {"ar", 5},    {"id", 5},    {"dk", 4},   {"fi", 4},
-    {"no", 4},    {"pt", 4},    {"hu", 4},    {"sk", 4},    {"icu", 4},  {"live", 4}};
+    {"com", 340}, {"net", 75}, {"org", 45}, {"ru", 45}, {"de", 40},  {"info", 30},   {"xyz", 30},
+    {"top", 30},  {"uk", 25},  {"io", 20},  {"fr", 20}, {"br", 20},  {"pl", 20},     {"jp", 20},
+    {"cn", 20},   {"nl", 18},  {"it", 18},  {"in", 15}, {"biz", 15}, {"online", 15}, {"site", 15},
+    {"club", 12}, {"es", 12},  {"ua", 12},  {"tk", 12}, {"cc", 10},  {"co", 10},     {"me", 10},
+    {"tv", 10},   {"us", 10},  {"ca", 10},  {"au", 10}, {"kr", 8},   {"vn", 8},      {"ir", 8},
+    {"cz", 8},    {"ro", 7},   {"gr", 6},   {"se", 6},  {"ch", 6},   {"be", 6},      {"at", 5},
+    {"tr", 5},    {"mx", 5},   {"ar", 5},   {"id", 5},  {"dk", 4},   {"fi", 4},      {"no", 4},
+    {"pt", 4},    {"hu", 4},   {"sk", 4},   {"icu", 4}, {"live", 4}};
 
 const char* pick(rng& r, const weighted* table, size_t n) {
   uint32_t total = 0;
@@ -226,18 +226,20 @@ struct hosts {
 };
 
 const char* const kPathWords[] = {
-    "index",  "news",    "img",    "images", "video",   "js",     "css",    "static", "assets",
-    "api",    "v1",      "v2",     "en",     "de",      "fr",     "search", "login",  "account",
-    "user",   "products","product","category","blog",   "article","tag",    "media",  "uploads",
-    "wp-content","wp-includes","themes","plugins","download","files","ads",  "banner", "track",
-    "pixel",  "collect", "event",  "beacon", "sync",    "ajax",   "cgi-bin","admin",  "cart",
-    "checkout","watch",  "embed",  "player", "feed",    "rss",    "2023",   "2024",   "2025",
-    "12",     "07",      "content","public", "dist",    "lib",    "vendor", "fonts",  "share"};
-const char* const kExtensions[] = {".html", ".php", ".js", ".gif", ".png", ".jpg", ".css",
-                                   ".aspx", ".json", ".htm", ".webp", ".svg"};
-const char* const kSlugWords[] = {"how", "to", "best", "new", "free", "the", "for", "with",
-                                  "review", "guide", "top", "cheap", "online", "win", "your",
-                                  "2024", "update", "deal", "video", "download", "full", "hd"};
+    "index",   "news",    "img",     "images",     "video",       "js",       "css",     "static",
+    "assets",  "api",     "v1",      "v2",         "en",          "de",       "fr",      "search",
+    "login",   "account", "user",    "products",   "product",     "category", "blog",    "article",
+    "tag",     "media",   "uploads", "wp-content", "wp-includes", "themes",   "plugins", "download",
+    "files",   "ads",     "banner",  "track",      "pixel",       "collect",  "event",   "beacon",
+    "sync",    "ajax",    "cgi-bin", "admin",      "cart",        "checkout", "watch",   "embed",
+    "player",  "feed",    "rss",     "2023",       "2024",        "2025",     "12",      "07",
+    "content", "public",  "dist",    "lib",        "vendor",      "fonts",    "share"};
+const char* const kExtensions[] = {".html", ".php",  ".js",   ".gif", ".png",  ".jpg",
+                                   ".css",  ".aspx", ".json", ".htm", ".webp", ".svg"};
+const char* const kSlugWords[] = {"how",    "to",       "best",   "new",   "free",   "the",
+                                  "for",    "with",     "review", "guide", "top",    "cheap",
+                                  "online", "win",      "your",   "2024",  "update", "deal",
+                                  "video",  "download", "full",   "hd"};
 const char* const kHex = "0123456789abcdef";
 
 std::string hex(rng& r, int n) {
@@ -295,11 +297,10 @@ int url_segments(rng& r) {
   return n;
 }
 
-const char* const kKeys[] = {"utm_source", "utm_medium", "utm_campaign", "id",   "q",
-                             "ref",        "s",          "v",            "page", "lang",
-                             "cb",         "sid",        "session",      "uid",  "gclid",
-                             "fbclid",     "t",          "w",            "h",    "format",
-                             "callback",   "client",     "cid",          "p",    "redirect"};
+const char* const kKeys[] = {
+    "utm_source", "utm_medium", "utm_campaign", "id",      "q",   "ref",   "s",       "v", "page",
+    "lang",       "cb",         "sid",          "session", "uid", "gclid", "fbclid",  "t", "w",
+    "h",          "format",     "callback",     "client",  "cid", "p",     "redirect"};
 
 std::string query_value(rng& r) {
   uint32_t p = r.below(100);
@@ -384,8 +385,8 @@ struct entry {
 const char* scheme(rng& r) { return r.below(100) < 58 ? "https://" : "http://"; }
 
 struct list_stats {
-  long entries = 0, labels = 0, hosts = 0, with_path = 0, with_scheme = 0, with_query = 0,
-       big3 = 0, others = 0;
+  long entries = 0, labels = 0, hosts = 0, with_path = 0, with_scheme = 0, with_query = 0, big3 = 0,
+       others = 0;
   std::unordered_set<std::string> sets;
 };
 
@@ -486,8 +487,7 @@ int write(const char* list_path, const char* urls_path, long count, long url_cou
       std::string h = names.make(r, 0);
       count_host(ls, h);
       ls.with_path++;
-      e = {PORT, h + ":" + std::to_string(r.below(2) ? 8080 : 1024 + r.below(60000)) +
-                     path(r, 1)};
+      e = {PORT, h + ":" + std::to_string(r.below(2) ? 8080 : 1024 + r.below(60000)) + path(r, 1)};
       line = e.text + " U C " + set;
     } else if (pick < 302) {
       e = {PATH_ONLY, path(r, 2)};
@@ -602,8 +602,7 @@ int write(const char* list_path, const char* urls_path, long count, long url_cou
           100.0 * static_cast<double>(ls.with_path) / static_cast<double>(ls.entries),
           100.0 * static_cast<double>(ls.with_scheme) / static_cast<double>(ls.entries),
           100.0 * static_cast<double>(ls.with_query) / static_cast<double>(ls.entries),
-          100.0 * static_cast<double>(ls.others) / static_cast<double>(ls.entries),
-          ls.sets.size());
+          100.0 * static_cast<double>(ls.others) / static_cast<double>(ls.entries), ls.sets.size());
   if (us.urls > 0) {
     std::sort(us.lengths.begin(), us.lengths.end());
     double n = static_cast<double>(us.urls);
@@ -611,10 +610,10 @@ int write(const char* list_path, const char* urls_path, long count, long url_cou
             "urls: %ld; length %.1f on average, 90th percentile %u; %.1f%% https, %.1f%% with a "
             "query; %.2f path segments and %.2f host labels on average; %.1f%% meant to be "
             "answered by an entry\n",
-            us.urls, static_cast<double>(us.chars) / n,
-            us.lengths[static_cast<size_t>(0.9 * n)], 100.0 * static_cast<double>(us.https) / n,
-            100.0 * static_cast<double>(us.queries) / n, static_cast<double>(us.segments) / n,
-            static_cast<double>(us.labels) / n, 100.0 * static_cast<double>(us.meant_hits) / n);
+            us.urls, static_cast<double>(us.chars) / n, us.lengths[static_cast<size_t>(0.9 * n)],
+            100.0 * static_cast<double>(us.https) / n, 100.0 * static_cast<double>(us.queries) / n,
+            static_cast<double>(us.segments) / n, static_cast<double>(us.labels) / n,
+            100.0 * static_cast<double>(us.meant_hits) / n);
   }
   return 0;
 }
