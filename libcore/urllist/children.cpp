@@ -105,11 +105,12 @@ urllist_item* copy_node(const urllist_item* src) {
     copy->kind = src->kind;
     copy->nocase = src->nocase;
     copy->ip_host = src->ip_host;
+    copy->port_text = src->port_text;
+    copy->port_lo = src->port_lo;
+    copy->port_hi = src->port_hi;
     copy->action = src->action;
     if (src->extra != nullptr) {
       urllist_item_extra& x = urllist_item_get_extra(copy);
-      x.port_low = src->extra->port_low;
-      x.port_high = src->extra->port_high;
       x.text = src->extra->text;
       if (urllist_clone_urllist_item_query(src->extra->queries, &x.queries) != 0) {
         throw std::bad_alloc();

@@ -1,8 +1,11 @@
+#include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <new>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -16,9 +19,58 @@ urllist_item::~urllist_item() {
 }
 
 urllist_item* urllist_item::nocase_child() const { return extra ? extra->nocase_child : nullptr; }
-uint16_t urllist_item::port_low() const { return extra ? extra->port_low : 0; }
-uint16_t urllist_item::port_high() const { return extra ? extra->port_high : 0; }
+namespace {
+
+// "low", or "low-high" for a range. Throws std::bad_alloc.
+std::string spell(uint16_t low, uint16_t high, bool range) {
+  char buf[16];
+  int n = range ? std::snprintf(buf, sizeof(buf), "%u-%u", unsigned{low}, unsigned{high})
+                : std::snprintf(buf, sizeof(buf), "%u", unsigned{low});
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+// The port texts that bounds spell, shared by every list of the process: a list has few
+// distinct ports, and most port nodes (every entry with a path has one) would otherwise carry
+// an extra record just for their text. Entries are made when a node is made and never
+// removed, so a found text lives as long as the process.
+class port_texts {
+ public:
+  // Makes sure the text of (low, high, form) exists. Throws std::bad_alloc.
+  void add(uint16_t low, uint16_t high, uint8_t form) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto [it, fresh] = texts_.try_emplace(key(low, high, form));
+    if (!fresh) return;
+    try {
+      it->second = spell(low, high, form == URLLIST_PORT_TEXT_RANGE);
+    } catch (...) {
+      texts_.erase(it);
+      throw;
+    }
+  }
+  std::string_view find(uint16_t low, uint16_t high, uint8_t form) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = texts_.find(key(low, high, form));
+    return it == texts_.end() ? std::string_view() : std::string_view(it->second);
+  }
+
+ private:
+  static uint64_t key(uint16_t low, uint16_t high, uint8_t form) {
+    return (uint64_t{form} << 32) | (uint64_t{low} << 16) | high;
+  }
+  std::mutex mutex_;
+  std::unordered_map<uint64_t, std::string> texts_;  // node-based: texts never move
+};
+
+port_texts& the_port_texts() {
+  static auto* texts = new port_texts();  // never destroyed: lists may outlive static objects
+  return *texts;
+}
+
+}  // namespace
+
 std::string_view urllist_item::text() const {
+  if (port_text != URLLIST_PORT_TEXT_KEPT)
+    return the_port_texts().find(port_lo, port_hi, port_text);
   return extra ? std::string_view(extra->text) : std::string_view();
 }
 bool urllist_item::has_queries() const { return extra != nullptr && !extra->queries.empty(); }
@@ -103,9 +155,16 @@ urllist_hash_value urllist_node_hash(std::string_view text, int flags) {
 namespace {
 
 void set_port_bounds(urllist_item* node, std::string_view text) {
-  urllist_item_extra& x = urllist_item_get_extra(node);
-  x.text.assign(text);
-  std::tie(x.port_low, x.port_high) = urllist_port_text_bounds(x.text.c_str());
+  const std::string t(text);
+  std::tie(node->port_lo, node->port_hi) = urllist_port_text_bounds(t.c_str());
+  const bool range = t.find('-') != std::string::npos;
+  if (spell(node->port_lo, node->port_hi, range) == t) {
+    const uint8_t form = range ? URLLIST_PORT_TEXT_RANGE : URLLIST_PORT_TEXT_DIGITS;
+    the_port_texts().add(node->port_lo, node->port_hi, form);
+    node->port_text = form;
+  } else {
+    urllist_item_get_extra(node).text = t;
+  }
 }
 
 }  // namespace

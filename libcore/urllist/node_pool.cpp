@@ -6,20 +6,12 @@
 #include <vector>
 
 #include "urllist/urllist_node.h"
+#include "util/sanitizer.h"
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool node_pool_enabled = false;  // GCC with AddressSanitizer
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool node_pool_enabled = false;  // clang with AddressSanitizer
-#else
-constexpr bool node_pool_enabled = true;
-#endif
-#else
-constexpr bool node_pool_enabled = true;
-#endif
+// Sanitizer builds use the plain heap, so that misuse of a released node is caught.
+constexpr bool node_pool_enabled = !cv_address_sanitizer;
 
 // Blocks of sizeof(urllist_item) bytes carved from chunks; released blocks go to a free list
 // and are reused. Chunks are kept for the life of the process. Guarded by a mutex: separate

@@ -4,7 +4,9 @@
 #include <strings.h>
 
 #include <memory>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "stores/iplist.h"
 #include "stores/keywordlist.h"
@@ -13,6 +15,7 @@
 #include "urllist/ext_entries.h"
 #include "urllist/urllist_impl.h"
 #include "util/rwl.h"
+#include "util/sanitizer.h"
 
 urllist::urllist() {
   // The roots are not part of any URL: a kind that no part has keeps the case-insensitive
@@ -79,6 +82,20 @@ void urllist_deleter::operator()(urllist* list) const noexcept {
 }
 
 void urllist_terminate(urllist_ptr list) { list.reset(); }
+
+void urllist_release_at_exit(urllist_ptr list) {
+  if (cv_address_sanitizer || !list) return;  // released here, by the pointer
+  static std::mutex guard;
+  // Never destroyed: what it holds is for the kernel to reclaim.
+  static auto* kept = new std::vector<urllist*>();
+  std::lock_guard<std::mutex> hold(guard);
+  try {
+    kept->push_back(list.get());
+  } catch (const std::bad_alloc&) {
+    return;  // no room to keep it: released here after all
+  }
+  (void)list.release();
+}
 
 void urllist_set_addcallback(urllist* list, urllist_add_callback_fn fn, void* user) {
   if (list == nullptr) return;

@@ -74,6 +74,14 @@ urllist_ptr urllist_with_charset_initialize(uint32_t flags, const char* charset_
 // Releases the list and everything it owns. Accepts null.
 void urllist_terminate(urllist_ptr list);
 
+// Ends the caller's use of a list that would live until the process exits anyway. A normal
+// build keeps the list (reachable from a process-wide holder) and lets the kernel take its
+// memory back in bulk when the process ends: releasing millions of entries one by one takes
+// about a third of a second per million. An AddressSanitizer build releases it as
+// urllist_terminate does, so that leaks inside the list still show. Accepts null.
+// REQUIRES: the process ends soon after and nothing uses the list again.
+void urllist_release_at_exit(urllist_ptr list);
+
 // ---- Adding -----------------------------------------------------------------------------------
 //
 // All return a urllist_add_result. `type` is the type word (null or "" to guess the kind

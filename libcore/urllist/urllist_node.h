@@ -27,6 +27,15 @@
 
 struct urllist_item_extra;
 
+// Where the text of a port node is: most port texts are what their bounds spell ("80",
+// "8000-8080", "0-65535"), and those are shared by the whole process instead of kept in an
+// extra record per node; any other text ("0090", "70000") stays in the node's extra record.
+enum urllist_port_text_form : uint8_t {
+  URLLIST_PORT_TEXT_KEPT = 0,    // extra->text (or no text)
+  URLLIST_PORT_TEXT_DIGITS = 1,  // the low bound's digits
+  URLLIST_PORT_TEXT_RANGE = 2,   // low bound, "-", high bound
+};
+
 // Bits of urllist_item::child_flags (the child slot) and urllist_item_extra::nocase_flags.
 enum urllist_slot_flag : uint8_t {
   URLLIST_SLOT_TREE = 1,         // the slot keeps a sibling tree (root in the extra record)
@@ -44,10 +53,13 @@ struct urllist_item {
   // The slot this node is a child of: the parent's address, plus 1 for its case-insensitive
   // slot; 0 for roots, wildcard nodes and IP host nodes (which no slot holds).
   uintptr_t parent = 0;
-  uint8_t kind = 0;         // urllist_url_part_kind
-  uint8_t nocase = 0;       // created by a case-insensitive entry (hash of the lowercase text)
-  uint8_t ip_host = 0;      // IP host node (kept in an IP list, not in a slot)
-  uint8_t child_flags = 0;  // urllist_slot_flag bits of the child slot
+  uint8_t kind = 0;           // urllist_url_part_kind
+  uint8_t nocase = 0;         // created by a case-insensitive entry (hash of the lowercase text)
+  uint8_t ip_host : 1 = 0;    // IP host node (kept in an IP list, not in a slot)
+  uint8_t port_text : 2 = 0;  // urllist_port_text_form of a port node
+  uint8_t child_flags = 0;    // urllist_slot_flag bits of the child slot
+  uint16_t port_lo = 0;       // port bounds of a port node (0 otherwise)
+  uint16_t port_hi = 0;
 
   urllist_item() = default;
   urllist_item(const urllist_item&) = delete;
@@ -66,10 +78,10 @@ struct urllist_item {
   // the slot is empty.
   urllist_item* nocase_child() const;
   // Port bounds (port nodes; 0 otherwise).
-  uint16_t port_low() const;
-  uint16_t port_high() const;
+  uint16_t port_low() const { return port_lo; }
+  uint16_t port_high() const { return port_hi; }
   // Port text of a port node, host text of an IP host node; empty otherwise. Valid as long as
-  // the node.
+  // the process (a port text that its bounds spell) or the node (any other).
   std::string_view text() const;
   // True when a query entry ends at this node.
   bool has_queries() const;
@@ -109,10 +121,8 @@ struct urllist_item_extra {
   urllist_item* right = nullptr;
   int8_t balance = 0;  // height(right) - height(left), -1..1
   uint8_t nocase_flags = URLLIST_SLOT_TREE;
-  uint16_t port_low = 0;
-  uint16_t port_high = 0;
   urllist_query_trees queries;
-  std::string text;  // port text, or the host text of an IP host node
+  std::string text;  // port text that its bounds do not spell, or the host text of an IP host
 };
 
 // Inline forms of urllist_item::nocase_child() and has_queries() for the lookup, which asks

@@ -785,6 +785,11 @@ int listcheck_main(const listcheck_settings& s, FILE* out) {
   urllist_ptr list =
       urllist_with_charset_initialize(0, s.list_charset ? s.list_charset->c_str() : nullptr);
   if (!list) return LISTCHECK_EXIT_NO_LIST;
+  // The list lives as long as the run; the kernel takes it back in bulk.
+  struct release_at_exit {
+    urllist_ptr& list;
+    ~release_at_exit() { urllist_release_at_exit(std::move(list)); }
+  } release{list};
   if (s.list_files.empty()) {
     fputs("\nUse -i to provide the lists to load!\n\n", stderr);
     usage();
