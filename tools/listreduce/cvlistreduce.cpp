@@ -318,6 +318,9 @@ static int listreduce_run_program(int argc, char** argv) {
             static_cast<uintmax_t>(r->stats.lookups), static_cast<uintmax_t>(r->stats.skipped),
             static_cast<uintmax_t>(r->stats.written), static_cast<uintmax_t>(r->stats.redundant));
   }
+  // The run is over: the kernel takes the lists back in bulk.
+  urllist_release_at_exit(std::move(r->list));
+  urllist_release_at_exit(std::move(r->scheme_list));
   return status;
 }
 
