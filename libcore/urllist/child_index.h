@@ -28,10 +28,20 @@ struct urllist_child_index {
   bool tagged = true;
 };
 
+// The key a caller will look for next below the node it is looking for now (kind 0: none).
+// A descent reads a slot, then the node, then the next level's slot: each a cache miss in a
+// big list. Knowing the next key, the probe asks for the next level's slot as soon as it has
+// the candidate node's address, so that the two misses overlap.
+struct urllist_index_next {
+  urllist_hash_value hash = 0;
+  uint8_t kind = 0;
+};
+
 // The child of slot `parent` (a urllist_item::parent value) with this hash and kind, or null.
 // The node lives as long as the list.
 inline urllist_item* urllist_index_find(const urllist_child_index& index, uintptr_t parent,
-                                        urllist_hash_value hash, uint8_t kind);
+                                        urllist_hash_value hash, uint8_t kind,
+                                        urllist_index_next next = {});
 
 // Makes room for `more` entries. Throws std::bad_alloc (the index is then unchanged).
 void urllist_index_reserve(urllist_child_index& index, size_t more);
@@ -61,7 +71,8 @@ inline uintptr_t urllist_index_tag(size_t mix) {
 }
 
 inline urllist_item* urllist_index_find(const urllist_child_index& index, uintptr_t parent,
-                                        urllist_hash_value hash, uint8_t kind) {
+                                        urllist_hash_value hash, uint8_t kind,
+                                        urllist_index_next next) {
   const auto& slots = index.slots;
   if (slots.empty()) return nullptr;
   const size_t mix = urllist_index_mix(parent, hash, kind);
@@ -73,6 +84,11 @@ inline urllist_item* urllist_index_find(const urllist_child_index& index, uintpt
     if (s == 0) return nullptr;
     if ((s & ~address_mask) != tag) continue;
     auto* n = reinterpret_cast<urllist_item*>(s & address_mask);
+    if (next.kind != 0) {
+      // The slot key of n's child slot (urllist_slot_key without including children.h).
+      __builtin_prefetch(
+          &slots[urllist_index_mix(reinterpret_cast<uintptr_t>(n), next.hash, next.kind) & mask]);
+    }
     if (n->hash == hash && n->parent == parent && n->kind == kind) return n;
   }
 }

@@ -24,8 +24,9 @@ void give_extras(const std::vector<urllist_item*>& nodes) {
   for (urllist_item* n : nodes) urllist_item_get_extra(n);
 }
 
-urllist_item* new_child(const urllist_url_part& part, int flags) {
-  return urllist_new_urllist_item(std::string_view(part.text, part.len), part.kind, flags);
+urllist_item* new_child(const urllist_url_part& part, int flags, urllist_hash_value hash) {
+  return urllist_new_urllist_item_with_hash(std::string_view(part.text, part.len), part.kind, flags,
+                                            hash);
 }
 
 // Links `fresh` as the newest child of the slot whose head is *head.
@@ -36,7 +37,7 @@ void link(urllist_item** head, urllist_item* fresh, uintptr_t key) {
 }
 
 urllist_item* add_to_child_slot(urllist* list, urllist_item* parent, const urllist_url_part& part,
-                                int flags) {
+                                int flags, urllist_hash_value hash) {
   const bool port = part.kind == URL_PART_PORT;
   uint8_t want = parent->child_flags;
   if (part.kind == URL_PART_PATH) {
@@ -55,7 +56,7 @@ urllist_item* add_to_child_slot(urllist* list, urllist_item* parent, const urlli
     order.reserve(order.size() + 1);
   }
   if (tree) urllist_item_get_extra(parent);
-  urllist_item* fresh = new_child(part, flags);
+  urllist_item* fresh = new_child(part, flags, hash);
   if (tree) {
     try {
       urllist_item_get_extra(fresh);
@@ -84,7 +85,7 @@ urllist_item* find_or_add_nocase(urllist_item* parent, const urllist_url_part& p
   if (urllist_item* found = urllist_sibling_find_key(x.nocase_child, hash, part.kind, low)) {
     return found;
   }
-  urllist_item* fresh = new_child(part, flags);
+  urllist_item* fresh = new_child(part, flags, hash);
   try {
     urllist_item_get_extra(fresh);
   } catch (...) {
@@ -163,8 +164,9 @@ void indexed_below(urllist_item* top, std::vector<urllist_item*>* out) {
 }  // namespace
 
 urllist_item* urllist_child_find_or_add(urllist* list, urllist_item* parent, bool nocase_slot,
-                                        const urllist_url_part& part, int flags) {
-  const urllist_hash_value hash = urllist_node_hash(std::string_view(part.text, part.len), flags);
+                                        const urllist_url_part& part, int flags,
+                                        urllist_index_next next) {
+  const urllist_hash_value hash = urllist_part_node_hash(part, flags);
   if (nocase_slot) return find_or_add_nocase(parent, part, flags, hash);
   if (part.kind == URL_PART_PORT) {
     if (parent->child_flags & URLLIST_SLOT_TREE) {
@@ -175,10 +177,10 @@ urllist_item* urllist_child_find_or_add(urllist* list, urllist_item* parent, boo
       }
     }
   } else if (urllist_item* found = urllist_index_find(list->index, urllist_slot_key(parent, false),
-                                                      hash, part.kind)) {
+                                                      hash, part.kind, next)) {
     return found;
   }
-  return add_to_child_slot(list, parent, part, flags);
+  return add_to_child_slot(list, parent, part, flags, hash);
 }
 
 void urllist_children_copy(urllist* list, const urllist_item* src, urllist_item* dst) {

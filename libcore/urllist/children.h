@@ -37,8 +37,10 @@ inline uintptr_t urllist_slot_key(const urllist_item* parent, bool nocase) {
 // The child of `parent`'s child slot (nocase_slot false) or case-insensitive slot (true) that
 // matches part `part` of an entry with explode flags `flags`, created and linked when absent.
 // Throws std::bad_alloc (the slot is then unchanged). REQUIRES: the write lock.
+// `next`: the key the caller will add below the result next, if known (child_index.h).
 urllist_item* urllist_child_find_or_add(urllist* list, urllist_item* parent, bool nocase_slot,
-                                        const urllist_url_part& part, int flags);
+                                        const urllist_url_part& part, int flags,
+                                        urllist_index_next next = {});
 
 // What a lookup finds for a part of kind `kind` in `parent`'s child slot: for a port part the
 // first port node whose range holds `port` in the slot's tree; else the node whose hash equals
@@ -47,7 +49,7 @@ urllist_item* urllist_child_find_or_add(urllist* list, urllist_item* parent, boo
 template <typename HashFor>
 const urllist_item* urllist_child_lookup(const urllist_child_index& index,
                                          const urllist_item* parent, uint8_t kind, int port,
-                                         HashFor&& hash_for) {
+                                         HashFor&& hash_for, urllist_index_next next = {}) {
   if (parent->child == nullptr) return nullptr;
   const uint8_t f = parent->child_flags;
   if (kind == URL_PART_PORT) {
@@ -60,7 +62,8 @@ const urllist_item* urllist_child_lookup(const urllist_child_index& index,
   }
   // One kind of path child: any child stands for all in hash_for (only path parts have a
   // lowercased hash that differs from their own).
-  return urllist_index_find(index, urllist_slot_key(parent, false), hash_for(parent->child), kind);
+  return urllist_index_find(index, urllist_slot_key(parent, false), hash_for(parent->child), kind,
+                            next);
 }
 
 // A copy of `src`'s child slot and wildcard subtree into the empty `dst` (the copies hold one

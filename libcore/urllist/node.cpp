@@ -170,17 +170,29 @@ void set_port_bounds(urllist_item* node, std::string_view text) {
 }  // namespace
 
 urllist_item* urllist_new_urllist_item(std::string_view text, int kind, int flags) {
-  auto* node = new urllist_item();  // raw: linked into sibling trees by pointer
+  return urllist_new_urllist_item_with_hash(text, kind, flags, urllist_node_hash(text, flags));
+}
+
+urllist_item* urllist_new_urllist_item_with_hash(std::string_view text, int kind, int flags,
+                                                 urllist_hash_value hash) {
+  auto* node = new urllist_item();  // raw: linked into slots by pointer
   node->kind = static_cast<uint8_t>(kind);
   node->nocase = (flags & EXPLODE_NOCASE) ? 1 : 0;
+  node->hash = hash;
   try {
     if (kind == URL_PART_PORT) set_port_bounds(node, text);
-    node->hash = urllist_node_hash(text, flags);
   } catch (...) {
     delete node;
     throw;
   }
   return node;
+}
+
+urllist_hash_value urllist_part_node_hash(const urllist_url_part& part, int flags) {
+  // Explode hashed the part as written, and with EXPLODE_NOCASE it lowercased the whole entry
+  // first: that is the node hash, unless hash texts were parsed.
+  if (!(flags & EXPLODE_HASHED)) return part.hash;
+  return urllist_node_hash(std::string_view(part.text, part.len), flags);
 }
 
 urllist_item* urllist_new_urllist_nohashed_item(std::string_view text, int kind) {

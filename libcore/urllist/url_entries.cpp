@@ -75,7 +75,14 @@ int urllist_add_to_tree(urllist* list, urllist_item* start, urllist_exploded_url
     }
     const bool nocase_slot =
         (flags & EXPLODE_NOCASE) && p.kind == URL_PART_PATH && node->kind != URL_PART_PATH;
-    node = urllist_child_find_or_add(list, node, nocase_slot, p, flags);
+    urllist_index_next next;
+    if (i + 1 < url->part_count && !(flags & EXPLODE_HASHED)) {
+      const urllist_url_part& q = url->parts[i + 1];
+      if ((q.kind == URL_PART_DOMAIN || q.kind == URL_PART_PATH) && !is_wildcard_part(*url, q)) {
+        next = {q.hash, q.kind};  // q's node hash (urllist_part_node_hash)
+      }
+    }
+    node = urllist_child_find_or_add(list, node, nocase_slot, p, flags, next);
   }
   attach_action(node->action, action, mode);
   return 0;

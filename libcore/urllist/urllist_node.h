@@ -105,6 +105,15 @@ void urllist_terminate_urllist_item_data(urllist_item* node);
 // Throws std::bad_alloc. The caller owns the node (release with urllist_terminate_urllist_item).
 urllist_item* urllist_new_urllist_item(std::string_view text, int kind, int flags);
 
+// The same with the node hash given (urllist_part_node_hash). Throws std::bad_alloc.
+urllist_item* urllist_new_urllist_item_with_hash(std::string_view text, int kind, int flags,
+                                                 urllist_hash_value hash);
+
+// The node hash of part `part` of an entry exploded with `flags`: the same value as
+// urllist_node_hash of the part's text, without hashing the text again where explode already
+// did.
+urllist_hash_value urllist_part_node_hash(const urllist_url_part& part, int flags);
+
 // A node that keeps `text` and has hash 0 (IP host nodes). Throws std::bad_alloc.
 urllist_item* urllist_new_urllist_nohashed_item(std::string_view text, int kind);
 
