@@ -18,7 +18,8 @@ void urllist_index_reserve(urllist_child_index& ix, size_t more) {
   size_t size = ix.slots.size();
   if ((ix.count + more) * 5 <= size * 4) return;
   if (size == 0) size = 1024;
-  while ((ix.count + more) * 5 > size * 4) size *= 2;
+  const size_t want = ix.count + more > ix.expected ? ix.count + more : ix.expected;
+  while (want * 5 > size * 4) size *= 2;
   std::vector<uintptr_t> bigger(size);
   const uintptr_t address_mask = ix.tagged ? URLLIST_INDEX_ADDRESS_MASK : ~uintptr_t{0};
   for (uintptr_t s : ix.slots) {

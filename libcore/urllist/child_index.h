@@ -26,6 +26,10 @@ struct urllist_child_index {
   std::vector<uintptr_t> slots;  // tag << 48 | address; 0 empty; size a power of two, or empty
   size_t count = 0;
   bool tagged = true;
+  // How many entries the index is expected to hold in the end (0: unknown). A growth goes
+  // straight to a size that holds them: every doubling reads every node again, and the last
+  // ones, of millions of nodes, cost more than the whole load of a small list.
+  size_t expected = 0;
 };
 
 // The key a caller will look for next below the node it is looking for now (kind 0: none).
@@ -43,7 +47,8 @@ inline urllist_item* urllist_index_find(const urllist_child_index& index, uintpt
                                         urllist_hash_value hash, uint8_t kind,
                                         urllist_index_next next = {});
 
-// Makes room for `more` entries. Throws std::bad_alloc (the index is then unchanged).
+// Makes room for `more` entries (and, when it has to grow, for `expected`). Throws
+// std::bad_alloc (the index is then unchanged).
 void urllist_index_reserve(urllist_child_index& index, size_t more);
 
 // Enters `node` under its `parent` field. REQUIRES: room made by urllist_index_reserve; no

@@ -1,12 +1,16 @@
 #include "urllist/listfile.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "urllist/urllist.h"
+#include "urllist/urllist_impl.h"
 #include "util/cvlog.h"
 #include "util/file.h"
+#include "util/rwl.h"
 
 namespace {
 
@@ -103,13 +107,37 @@ int urllist_add_line(urllist* list, char* line, int list_type) {
   return 0;
 }
 
+namespace {
+
+// Tells the list's child index how many entries to expect from the whole file, from what the
+// lines read so far added (a regular file's size is known; a pipe's is not).
+// A size of 0 (unknown) clears the estimate.
+void expect_from_progress(urllist* list, size_t file_size, size_t consumed) {
+  rwl_write_guard guard(list->shared() ? list->lock.get() : nullptr);
+  if (!guard.ok()) return;
+  if (file_size == 0 || consumed == 0 || consumed >= file_size) {
+    list->index.expected = 0;
+    return;
+  }
+  const double share = static_cast<double>(file_size) / static_cast<double>(consumed);
+  list->index.expected = static_cast<size_t>(static_cast<double>(list->index.count) * share);
+}
+
+}  // namespace
+
 int urllist_add_file(urllist* list, const char* path, int list_type) {
   if (list == nullptr || path == nullptr) return URLLIST_LOAD_MISSING;
   std::unique_ptr<file_buffer> fb = file_buffer_open(path);
   if (!fb) return URLLIST_LOAD_CANNOT_OPEN;  // errno from the open
+  struct stat st {};
+  const size_t file_size =
+      fstat(fb->fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) : 0;
+  size_t consumed = 0;
   long lines = 0;
   while (file_buffer_read_string(fb.get()) == 0) {
     ++lines;
+    consumed += fb->line_len + 1;
+    if ((lines & 0xffff) == 0) expect_from_progress(list, file_size, consumed);
     char* line = fb->line;
     if (line[0] == '\0' || line[0] == '#') continue;
     if (urllist_add_line(list, line, list_type) != 0) {
@@ -127,6 +155,7 @@ int urllist_add_file(urllist* list, const char* path, int list_type) {
     return URLLIST_LOAD_READ_ERROR;
   }
   file_buffer_close(std::move(fb));
+  expect_from_progress(list, 0, 0);  // the file is read: no estimate carries over
   return URLLIST_LOAD_OK;
 }
 
