@@ -4,15 +4,13 @@
 // Every non-port child of a child slot (urllist_node.h) is entered here, so that finding a
 // child by its exact key takes one or two cache misses whatever the number of its siblings
 // (top-level labels have hundreds of thousands in big lists). The key's slot is the child's
-// `parent` field; a slot of the index holds only the child's address, and a probe compares
+// `parent` field; a slot of the index holds only the child's id, and a probe compares
 // the child's parent, hash and kind. Open addressing with linear probing, at most 80% full,
 // size a power of two.
 //
-// A slot is 8 bytes: the child's address in the low 48 bits and, in the high 16, bits of the
-// key's hash that the address never uses on this platform (user addresses stay below 2^47).
-// A probe reads a node only when those bits agree, so that a miss (every new node) does not
-// cost a cache miss per slot passed. An address that would not fit turns the bits off for the
-// whole index (`tagged` false): slower, still exact.
+// A slot is 8 bytes: the child's id in the low 32 bits and 32 other bits of the key's hash
+// in the high ones, so that a probe reads a node only when those agree: a miss (every new
+// node) does not cost a cache miss per slot passed.
 //
 // Thread safety: as the list's trees (finding reads, inserting needs the write lock).
 
@@ -23,9 +21,8 @@
 #include "urllist/urllist_node.h"
 
 struct urllist_child_index {
-  std::vector<uintptr_t> slots;  // tag << 48 | address; 0 empty; size a power of two, or empty
+  std::vector<uint64_t> slots;  // tag << 32 | id; 0 empty; size a power of two, or empty
   size_t count = 0;
-  bool tagged = true;
   // How many entries the index is expected to hold in the end (0: unknown). A growth goes
   // straight to a size that holds them: every doubling reads every node again, and the last
   // ones, of millions of nodes, cost more than the whole load of a small list.
@@ -43,7 +40,7 @@ struct urllist_index_next {
 
 // The child of slot `parent` (a urllist_item::parent value) with this hash and kind, or null.
 // The node lives as long as the list.
-inline urllist_item* urllist_index_find(const urllist_child_index& index, uintptr_t parent,
+inline urllist_item* urllist_index_find(const urllist_child_index& index, uint32_t parent,
                                         urllist_hash_value hash, uint8_t kind,
                                         urllist_index_next next = {});
 
@@ -57,8 +54,8 @@ void urllist_index_insert(urllist_child_index& index, urllist_item* node);
 
 // ---- Implementation details -----------------------------------------------------------------
 
-inline size_t urllist_index_mix(uintptr_t parent, urllist_hash_value hash, uint8_t kind) {
-  static_assert(sizeof(size_t) == 8 && sizeof(uintptr_t) == 8, "the index packs 64-bit slots");
+inline size_t urllist_index_mix(uint32_t parent, urllist_hash_value hash, uint8_t kind) {
+  static_assert(sizeof(size_t) == 8, "the index takes 64-bit mixes");
   uint64_t x = hash ^ (static_cast<uint64_t>(parent) * 0x9E3779B97F4A7C15ull) ^ kind;
   x ^= x >> 29;
   x *= 0xBF58476D1CE4E5B9ull;
@@ -66,33 +63,25 @@ inline size_t urllist_index_mix(uintptr_t parent, urllist_hash_value hash, uint8
   return static_cast<size_t>(x);
 }
 
-inline constexpr int URLLIST_INDEX_TAG_SHIFT = 48;
-inline constexpr uintptr_t URLLIST_INDEX_ADDRESS_MASK =
-    (uintptr_t{1} << URLLIST_INDEX_TAG_SHIFT) - 1;
-
 // The tag bits of a key's mixed hash (the position uses the low bits).
-inline uintptr_t urllist_index_tag(size_t mix) {
-  return static_cast<uintptr_t>(mix >> URLLIST_INDEX_TAG_SHIFT) << URLLIST_INDEX_TAG_SHIFT;
-}
+inline uint64_t urllist_index_tag(size_t mix) { return static_cast<uint64_t>(mix >> 32) << 32; }
 
-inline urllist_item* urllist_index_find(const urllist_child_index& index, uintptr_t parent,
+inline urllist_item* urllist_index_find(const urllist_child_index& index, uint32_t parent,
                                         urllist_hash_value hash, uint8_t kind,
                                         urllist_index_next next) {
   const auto& slots = index.slots;
   if (slots.empty()) return nullptr;
   const size_t mix = urllist_index_mix(parent, hash, kind);
-  const uintptr_t tag = index.tagged ? urllist_index_tag(mix) : 0;
-  const uintptr_t address_mask = index.tagged ? URLLIST_INDEX_ADDRESS_MASK : ~uintptr_t{0};
+  const uint64_t tag = urllist_index_tag(mix);
   const size_t mask = slots.size() - 1;
   for (size_t i = mix & mask;; i = (i + 1) & mask) {
-    const uintptr_t s = slots[i];
+    const uint64_t s = slots[i];
     if (s == 0) return nullptr;
-    if ((s & ~address_mask) != tag) continue;
-    auto* n = reinterpret_cast<urllist_item*>(s & address_mask);
+    if ((s & ~uint64_t{0xffffffff}) != tag) continue;
+    urllist_item* n = urllist_node_at(static_cast<urllist_node_id>(s));
     if (next.kind != 0) {
-      // The slot key of n's child slot (urllist_slot_key without including children.h).
-      __builtin_prefetch(
-          &slots[urllist_index_mix(reinterpret_cast<uintptr_t>(n), next.hash, next.kind) & mask]);
+      // The key of n's child slot (urllist_slot_key without including children.h).
+      __builtin_prefetch(&slots[urllist_index_mix(n->self, next.hash, next.kind) & mask]);
     }
     if (n->hash == hash && n->parent == parent && n->kind == kind) return n;
   }

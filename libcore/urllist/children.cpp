@@ -14,7 +14,7 @@ constexpr uint8_t mixed_paths = URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PA
 // The children of a slot from its newest child `head`, oldest first.
 void load_order(urllist_item* head, std::vector<urllist_item*>* out) {
   out->clear();
-  for (urllist_item* n = head; n != nullptr; n = n->next) out->push_back(n);
+  for (urllist_item* n = head; n != nullptr; n = n->next()) out->push_back(n);
   std::reverse(out->begin(), out->end());
 }
 
@@ -29,11 +29,11 @@ urllist_item* new_child(const urllist_url_part& part, int flags, urllist_hash_va
                                             hash);
 }
 
-// Links `fresh` as the newest child of the slot whose head is *head.
-void link(urllist_item** head, urllist_item* fresh, uintptr_t key) {
-  fresh->next = *head;
-  fresh->parent = key;
-  *head = fresh;
+// Links `fresh` as the newest child of `parent`'s child slot.
+void link_child(urllist_item* parent, urllist_item* fresh) {
+  fresh->next_id = parent->child_id;
+  fresh->parent = urllist_slot_key(parent, false);
+  parent->child_id = fresh->self;
 }
 
 urllist_item* add_to_child_slot(urllist* list, urllist_item* parent, const urllist_url_part& part,
@@ -51,7 +51,7 @@ urllist_item* add_to_child_slot(urllist* list, urllist_item* parent, const urlli
   if (!port) urllist_index_reserve(list->index, 1);
   std::vector<urllist_item*> order;
   if (tree && !had_tree) {
-    load_order(parent->child, &order);
+    load_order(parent->child(), &order);
     give_extras(order);
     order.reserve(order.size() + 1);
   }
@@ -66,12 +66,12 @@ urllist_item* add_to_child_slot(urllist* list, urllist_item* parent, const urlli
     }
   }
 
-  link(&parent->child, fresh, urllist_slot_key(parent, false));
+  link_child(parent, fresh);
   if (tree && had_tree) {
-    urllist_sibling_insert(&parent->extra->child_tree, fresh);
+    urllist_sibling_insert(&parent->extra()->child_tree, fresh);
   } else if (tree) {
     order.push_back(fresh);
-    urllist_sibling_tree_build(&parent->extra->child_tree, order);
+    urllist_sibling_tree_build(&parent->extra()->child_tree, order);
   }
   parent->child_flags = want;
   if (!port) urllist_index_insert(list->index, fresh);
@@ -92,7 +92,9 @@ urllist_item* find_or_add_nocase(urllist_item* parent, const urllist_url_part& p
     urllist_terminate_urllist_item(fresh);
     throw;
   }
-  link(&x.nocase_head, fresh, urllist_slot_key(parent, true));
+  fresh->set_next(x.nocase_head);
+  fresh->parent = urllist_slot_key(parent, true);
+  x.nocase_head = fresh;
   urllist_sibling_insert(&x.nocase_child, fresh);
   return fresh;
 }
@@ -100,7 +102,7 @@ urllist_item* find_or_add_nocase(urllist_item* parent, const urllist_url_part& p
 // Copies `src` without its slots' children (hash, kind, flags, action, port bounds and text,
 // query entries).
 urllist_item* copy_node(const urllist_item* src) {
-  auto* copy = new urllist_item();
+  urllist_item* copy = urllist_node_make();
   try {
     copy->hash = src->hash;
     copy->kind = src->kind;
@@ -110,10 +112,10 @@ urllist_item* copy_node(const urllist_item* src) {
     copy->port_lo = src->port_lo;
     copy->port_hi = src->port_hi;
     copy->action = src->action;
-    if (src->extra != nullptr) {
+    if (src->extra_id != 0) {
       urllist_item_extra& x = urllist_item_get_extra(copy);
-      x.text = src->extra->text;
-      if (urllist_clone_urllist_item_query(src->extra->queries, &x.queries) != 0) {
+      x.text = src->extra()->text;
+      if (urllist_clone_urllist_item_query(src->extra()->queries, &x.queries) != 0) {
         throw std::bad_alloc();
       }
     }
@@ -127,24 +129,24 @@ urllist_item* copy_node(const urllist_item* src) {
 // Copies src's child slot and wildcard subtree below dst (not entered in the index). On
 // failure dst keeps what was copied so far; the caller releases it.
 void copy_below(const urllist_item* src, urllist_item* dst) {
-  if (src->wildcard != nullptr) {
-    dst->wildcard = copy_node(src->wildcard);
-    copy_below(src->wildcard, dst->wildcard);
+  if (src->wildcard_id != 0) {
+    dst->set_wildcard(copy_node(src->wildcard()));
+    copy_below(src->wildcard(), dst->wildcard());
   }
-  if (src->child == nullptr) return;
+  if (src->child_id == 0) return;
   std::vector<urllist_item*> order;
-  load_order(src->child, &order);
+  load_order(src->child(), &order);
   const bool tree = (src->child_flags & URLLIST_SLOT_TREE) != 0;
   if (tree) urllist_item_get_extra(dst);
   for (urllist_item*& n : order) {
     urllist_item* copy = copy_node(n);
-    link(&dst->child, copy, urllist_slot_key(dst, false));
+    link_child(dst, copy);
     if (tree) urllist_item_get_extra(copy);
     copy_below(n, copy);
     n = copy;  // the copies, oldest first, for the tree
   }
   dst->child_flags = src->child_flags;
-  if (tree) urllist_sibling_tree_build(&dst->extra->child_tree, order);
+  if (tree) urllist_sibling_tree_build(&dst->extra()->child_tree, order);
 }
 
 // The non-port children of the child slots below `top`: what the index holds of that subtree.
@@ -153,8 +155,8 @@ void indexed_below(urllist_item* top, std::vector<urllist_item*>* out) {
   while (!stack.empty()) {
     urllist_item* n = stack.back();
     stack.pop_back();
-    if (n->wildcard != nullptr) stack.push_back(n->wildcard);
-    for (urllist_item* c = n->child; c != nullptr; c = c->next) {
+    if (n->wildcard_id != 0) stack.push_back(n->wildcard());
+    for (urllist_item* c = n->child(); c != nullptr; c = c->next()) {
       if (!c->is_port()) out->push_back(c);
       stack.push_back(c);
     }
@@ -172,7 +174,7 @@ urllist_item* urllist_child_find_or_add(urllist* list, urllist_item* parent, boo
     if (parent->child_flags & URLLIST_SLOT_TREE) {
       uint16_t low = urllist_port_low_bound(part.text);
       if (urllist_item* found =
-              urllist_sibling_find_key(parent->extra->child_tree, hash, part.kind, low)) {
+              urllist_sibling_find_key(parent->extra()->child_tree, hash, part.kind, low)) {
         return found;
       }
     }
@@ -185,12 +187,12 @@ urllist_item* urllist_child_find_or_add(urllist* list, urllist_item* parent, boo
 
 void urllist_children_copy(urllist* list, const urllist_item* src, urllist_item* dst) {
   auto release = [dst] {
-    urllist_terminate_urllist_item(dst->child);
-    urllist_terminate_urllist_item(dst->wildcard);
-    dst->child = nullptr;
-    dst->wildcard = nullptr;
+    urllist_terminate_urllist_item(dst->child());
+    urllist_terminate_urllist_item(dst->wildcard());
+    dst->child_id = 0;
+    dst->wildcard_id = 0;
     dst->child_flags = 0;
-    if (dst->extra != nullptr) dst->extra->child_tree = nullptr;
+    if (dst->extra_id != 0) dst->extra()->child_tree = nullptr;
   };
   std::vector<urllist_item*> indexed;
   try {

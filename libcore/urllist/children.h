@@ -30,8 +30,8 @@ struct urllist;
 
 // The parent field of a child of `parent`'s child slot (nocase false) or case-insensitive
 // slot (nocase true).
-inline uintptr_t urllist_slot_key(const urllist_item* parent, bool nocase) {
-  return reinterpret_cast<uintptr_t>(parent) | (nocase ? 1u : 0u);
+inline uint32_t urllist_slot_key(const urllist_item* parent, bool nocase) {
+  return parent->self | (nocase ? uint32_t{1} << 31 : 0);
 }
 
 // The child of `parent`'s child slot (nocase_slot false) or case-insensitive slot (true) that
@@ -50,19 +50,19 @@ template <typename HashFor>
 const urllist_item* urllist_child_lookup(const urllist_child_index& index,
                                          const urllist_item* parent, uint8_t kind, int port,
                                          HashFor&& hash_for, urllist_index_next next = {}) {
-  if (parent->child == nullptr) return nullptr;
+  if (parent->child_id == 0) return nullptr;
   const uint8_t f = parent->child_flags;
   if (kind == URL_PART_PORT) {
     if (!(f & URLLIST_SLOT_TREE)) return nullptr;  // a slot with a port child keeps a tree
-    return urllist_sibling_find_port(parent->extra->child_tree, port);
+    return urllist_sibling_find_port(parent->extra()->child_tree, port);
   }
   constexpr uint8_t mixed = URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PATH;
   if ((f & mixed) == mixed) {
-    return urllist_sibling_find(parent->extra->child_tree, kind, hash_for);
+    return urllist_sibling_find(parent->extra()->child_tree, kind, hash_for);
   }
   // One kind of path child: any child stands for all in hash_for (only path parts have a
   // lowercased hash that differs from their own).
-  return urllist_index_find(index, urllist_slot_key(parent, false), hash_for(parent->child), kind,
+  return urllist_index_find(index, urllist_slot_key(parent, false), hash_for(parent->child()), kind,
                             next);
 }
 

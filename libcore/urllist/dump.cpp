@@ -75,7 +75,7 @@ void dump_node(std::string& buf, FILE* out, const urllist_item* node) {
   }
   if (node->action) dump_action_line(buf, "Uh", node->action.get(), out, nullptr);
   if (!node->has_queries()) return;
-  const urllist_query_trees& trees = node->extra->queries;
+  const urllist_query_trees& trees = node->extra()->queries;
   for (int mode = 0; mode < 2; ++mode) {
     const urllist_query_tree* tree = trees.tree(mode);
     if (tree == nullptr) continue;
@@ -108,8 +108,8 @@ class dump_walk {
       if (--pending_[e.tree] == 0) release(e.tree);
       dump_node(buf_, out_, n);
       // Children remember the length after this node's part, so they extend it.
-      push_slot(n->child);
-      if (n->extra != nullptr) push_slot(n->extra->nocase_head);
+      push_slot(n->child());
+      if (n->extra_id != 0) push_slot(n->extra()->nocase_head);
     }
   }
 
@@ -128,7 +128,7 @@ class dump_walk {
   void push_slot(const urllist_item* head) {
     if (head == nullptr) return;
     order_.clear();
-    for (const urllist_item* n = head; n != nullptr; n = n->next) order_.push_back(n);
+    for (const urllist_item* n = head; n != nullptr; n = n->next()) order_.push_back(n);
     std::reverse(order_.begin(), order_.end());
     size_t t;
     if (!free_.empty()) {
@@ -160,7 +160,7 @@ class dump_walk {
 }  // namespace
 
 void urllist_dump(const urllist* list, FILE* out) {
-  if (list == nullptr || list->root.child == nullptr) return;
+  if (list == nullptr || list->root->child_id == 0) return;
   dump_walk walk(out);
-  walk.run(list->root.child);
+  walk.run(list->root->child());
 }

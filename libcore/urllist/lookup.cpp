@@ -58,7 +58,7 @@ class tree_walk {
       if (usable(node->action.get())) set_current(node->action.get());
     }
     match_query(node);
-    remember(node->wildcard, part);
+    remember(node->wildcard(), part);
     remember(urllist_item_nocase_child(node), part);
     search(node, nullptr, part);
   }
@@ -138,7 +138,7 @@ class tree_walk {
   void match_query(const urllist_item* node) {
     if (url_->query_part == nullptr || !urllist_item_has_queries(node)) return;
     int mode = 0;
-    const urllist_query_item* q = urllist_query_lookup_node(url_, node->extra->queries, &mode);
+    const urllist_query_item* q = urllist_query_lookup_node(url_, node->extra()->queries, &mode);
     if (q == nullptr) return;
     current_ = q->action.get();
     current_query_ = q;
@@ -194,7 +194,7 @@ class tree_walk {
           if (a.diag_pos < diag_.size()) diag_.resize(a.diag_pos);
           p = a.part;
           if (has_successor(p)) {
-            remember(a.node->wildcard, p + 1);
+            remember(a.node->wildcard(), p + 1);
             remember(urllist_item_nocase_child(a.node), p + 1);
           }
           // A "*" node stands for one part of its own kind (a "*" label matches no port).
@@ -231,11 +231,10 @@ class tree_walk {
           match_query(n);
           bool succ = has_successor(p);
           if (succ) {
-            remember(n->wildcard, p + 1);
+            remember(n->wildcard(), p + 1);
             remember(urllist_item_nocase_child(n), p + 1);
           }
-          bool any_child =
-              n->child != nullptr || n->wildcard != nullptr || urllist_item_nocase_child(n);
+          bool any_child = n->child_id != 0 || n->wildcard_id != 0 || urllist_item_nocase_child(n);
           if (!any_child) {
             if (nalt_ == 0 || current_ != nullptr) return;
             s = step::alternative;
@@ -281,8 +280,8 @@ urllist_action* urllist_url_lookup(urllist* list, const urllist_item* start,
       if (a != nullptr && diag != nullptr) walk.build_diag(diag);
       return a;
     }
-    const urllist_item& root = list->root;
-    if (root.child == nullptr && root.wildcard == nullptr &&
+    const urllist_item& root = *list->root;
+    if (root.child_id == 0 && root.wildcard_id == 0 &&
         urllist_item_nocase_child(&root) == nullptr && list->schemes.empty() &&
         !list->default_iplist) {
       return nullptr;
@@ -353,17 +352,17 @@ urllist_action* lookup_text_stores(urllist* list, const char* text, const char* 
 
 urllist_action* lookup_all(urllist* list, urllist_exploded_url* url, std::string* diag) {
   // 1. Path entries.
-  const urllist_item& pr = list->path_root;
+  const urllist_item& pr = *list->path_root;
   if (url->first_path_part != nullptr &&
-      (pr.child != nullptr || pr.wildcard != nullptr || pr.nocase_child() != nullptr)) {
+      (pr.child_id != 0 || pr.wildcard_id != 0 || pr.nocase_child() != nullptr)) {
     if (urllist_action* a = urllist_url_lookup(list, &pr, url, url->first_path_part, diag)) {
       return a;
     }
   }
   // 2. Query entries.
-  if (url->query_part != nullptr && list->query_root.has_queries()) {
+  if (url->query_part != nullptr && list->query_root->has_queries()) {
     if (urllist_action* a =
-            urllist_url_lookup(list, &list->query_root, url, url->query_part, diag)) {
+            urllist_url_lookup(list, list->query_root, url, url->query_part, diag)) {
       return a;
     }
   }

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -14,11 +15,16 @@
 
 urllist_item::~urllist_item() {
   // Nodes own their extra record; the subtrees are released by the iterative walk of
-  // urllist_terminate_urllist_item, which detaches them first.
-  delete extra;  // owned raw pointer: the node must stay 64 bytes
+  // urllist_terminate_urllist_item.
+  if (extra_id != 0) {
+    delete extra();  // owned, named by id: the node must stay small
+    urllist_extra_unregister(extra_id);
+  }
 }
 
-urllist_item* urllist_item::nocase_child() const { return extra ? extra->nocase_child : nullptr; }
+urllist_item* urllist_item::nocase_child() const {
+  return extra_id != 0 ? extra()->nocase_child : nullptr;
+}
 namespace {
 
 // "low", or "low-high" for a range. Throws std::bad_alloc.
@@ -71,18 +77,22 @@ port_texts& the_port_texts() {
 std::string_view urllist_item::text() const {
   if (port_text != URLLIST_PORT_TEXT_KEPT)
     return the_port_texts().find(port_lo, port_hi, port_text);
-  return extra ? std::string_view(extra->text) : std::string_view();
+  return extra_id != 0 ? std::string_view(extra()->text) : std::string_view();
 }
-bool urllist_item::has_queries() const { return extra != nullptr && !extra->queries.empty(); }
+bool urllist_item::has_queries() const { return extra_id != 0 && !extra()->queries.empty(); }
 
 urllist_item_extra& urllist_item_get_extra(urllist_item* node) {
-  if (node->extra == nullptr) node->extra = new urllist_item_extra();  // owned by the node
-  return *node->extra;
+  if (node->extra_id == 0) {
+    auto fresh = std::make_unique<urllist_item_extra>();
+    node->extra_id = urllist_extra_register(fresh.get());
+    return *fresh.release();  // owned by the node from here on
+  }
+  return *node->extra();
 }
 
 void urllist_terminate_urllist_item_data(urllist_item* node) {
   if (node == nullptr) return;
-  if (node->extra != nullptr) urllist_terminate_query_trees(&node->extra->queries);
+  if (node->extra_id != 0) urllist_terminate_query_trees(&node->extra()->queries);
   node->action.reset();
 }
 
@@ -111,11 +121,11 @@ void urllist_terminate_urllist_item(urllist_item* node) {
     } else {
       n = local[--in_local];
     }
-    urllist_item* nocase_head = n->extra != nullptr ? n->extra->nocase_head : nullptr;
-    for (urllist_item* sub : {n->next, n->child, n->wildcard, nocase_head}) {
+    urllist_item* nocase_head = n->extra_id != 0 ? n->extra()->nocase_head : nullptr;
+    for (urllist_item* sub : {n->next(), n->child(), n->wildcard(), nocase_head}) {
       if (sub != nullptr) push(sub);
     }
-    delete n;  // nodes are plain heap records linked by raw pointers (see urllist.h)
+    urllist_node_free(n);
   }
 }
 
@@ -175,14 +185,14 @@ urllist_item* urllist_new_urllist_item(std::string_view text, int kind, int flag
 
 urllist_item* urllist_new_urllist_item_with_hash(std::string_view text, int kind, int flags,
                                                  urllist_hash_value hash) {
-  auto* node = new urllist_item();  // raw: linked into slots by pointer
+  urllist_item* node = urllist_node_make();
   node->kind = static_cast<uint8_t>(kind);
   node->nocase = (flags & EXPLODE_NOCASE) ? 1 : 0;
   node->hash = hash;
   try {
     if (kind == URL_PART_PORT) set_port_bounds(node, text);
   } catch (...) {
-    delete node;
+    urllist_node_free(node);
     throw;
   }
   return node;
@@ -196,12 +206,12 @@ urllist_hash_value urllist_part_node_hash(const urllist_url_part& part, int flag
 }
 
 urllist_item* urllist_new_urllist_nohashed_item(std::string_view text, int kind) {
-  auto* node = new urllist_item();
+  urllist_item* node = urllist_node_make();
   node->kind = static_cast<uint8_t>(kind);
   try {
     urllist_item_get_extra(node).text.assign(text);
   } catch (...) {
-    delete node;
+    urllist_node_free(node);
     throw;
   }
   return node;

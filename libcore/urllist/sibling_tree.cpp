@@ -2,8 +2,8 @@
 
 namespace {
 
-urllist_item*& left_of(urllist_item* n) { return n->extra->left; }
-urllist_item*& right_of(urllist_item* n) { return n->extra->right; }
+urllist_item*& left_of(urllist_item* n) { return n->extra()->left; }
+urllist_item*& right_of(urllist_item* n) { return n->extra()->right; }
 
 // The key of a node being inserted.
 struct node_key {
@@ -125,9 +125,9 @@ bool avl_insert(T& t, H* slot, H fresh, const node_key& k) {
 // Links in the nodes' extra records.
 struct extra_links {
   static constexpr urllist_item* none = nullptr;
-  urllist_item*& left(urllist_item* n) { return n->extra->left; }
-  urllist_item*& right(urllist_item* n) { return n->extra->right; }
-  int8_t& balance(urllist_item* n) { return n->extra->balance; }
+  urllist_item*& left(urllist_item* n) { return n->extra()->left; }
+  urllist_item*& right(urllist_item* n) { return n->extra()->right; }
+  int8_t& balance(urllist_item* n) { return n->extra()->balance; }
   const urllist_item* node(urllist_item* n) { return n; }
 };
 
@@ -171,9 +171,9 @@ urllist_item* urllist_sibling_find_key(urllist_item* root, urllist_hash_value ha
 }
 
 void urllist_sibling_insert(urllist_item** root, urllist_item* fresh) {
-  fresh->extra->left = nullptr;
-  fresh->extra->right = nullptr;
-  fresh->extra->balance = 0;
+  fresh->extra()->left = nullptr;
+  fresh->extra()->right = nullptr;
+  fresh->extra()->balance = 0;
   extra_links links;
   avl_insert(links, root, fresh, key_of(fresh));
 }

@@ -27,10 +27,10 @@
 
 // The tree links of `n` (null when it has no extra record).
 inline const urllist_item* urllist_sibling_left(const urllist_item* n) {
-  return n->extra != nullptr ? n->extra->left : nullptr;
+  return n->extra_id != 0 ? n->extra()->left : nullptr;
 }
 inline const urllist_item* urllist_sibling_right(const urllist_item* n) {
-  return n->extra != nullptr ? n->extra->right : nullptr;
+  return n->extra_id != 0 ? n->extra()->right : nullptr;
 }
 
 // Where a non-port key (hash, kind) stands relative to node `n` in the order: <0 before,

@@ -67,10 +67,11 @@ int urllist_add_to_tree(urllist* list, urllist_item* start, urllist_exploded_url
       break;  // attached to the node reached
     }
     if (is_wildcard_part(*url, p)) {
-      if (node->wildcard == nullptr) {
-        node->wildcard = urllist_new_urllist_item(std::string_view(p.text, p.len), p.kind, flags);
+      if (node->wildcard_id == 0) {
+        node->set_wildcard(
+            urllist_new_urllist_item(std::string_view(p.text, p.len), p.kind, flags));
       }
-      node = node->wildcard;
+      node = node->wildcard();
       continue;
     }
     const bool nocase_slot =
@@ -144,8 +145,8 @@ urllist_item* new_ip_host(urllist* list, iplist* ipl, const cvnet_ipaddr& ip, in
   *inherited = false;
   if (covering != nullptr && entry_has_path_or_query(url)) {
     node->action = covering->action;
-    if (covering->extra != nullptr && !covering->extra->queries.empty()) {
-      if (urllist_clone_urllist_item_query(covering->extra->queries,
+    if (covering->has_queries()) {
+      if (urllist_clone_urllist_item_query(covering->extra()->queries,
                                            &urllist_item_get_extra(node).queries) != 0) {
         throw std::bad_alloc();
       }
@@ -301,9 +302,9 @@ int urllist_add_url(urllist* list, const char* text, char kind_letter, int flags
   if (!url) return scratch.contains(CATEGORY_INVALID_URL) ? -3 : -2;
   int rc = 0;
   if (kind_letter == 'P') {
-    rc = urllist_add_to_tree(list, &list->path_root, url.get(), 0, action, ATTACH_MERGE, flags);
+    rc = urllist_add_to_tree(list, list->path_root, url.get(), 0, action, ATTACH_MERGE, flags);
   } else if (kind_letter == 'Q') {
-    rc = urllist_add_to_tree(list, &list->query_root, url.get(), 0, action, ATTACH_MERGE, flags);
+    rc = urllist_add_to_tree(list, list->query_root, url.get(), 0, action, ATTACH_MERGE, flags);
   } else {
     uint32_t rest = 1 + url->label_count;  // scheme, the address, then port, path, query
     bool all_v4 = url->is_ip && address_is_zero(url->address, CVNET_AF_INET);
@@ -321,7 +322,7 @@ int urllist_add_url(urllist* list, const char* text, char kind_letter, int flags
       if (list->add_callback != nullptr && !(flags & EXPLODE_HASHED)) {
         list->add_callback(list->add_callback_data, url.get());
       }
-      rc = urllist_add_to_tree(list, &list->root, url.get(), 0, action, ATTACH_MERGE, flags);
+      rc = urllist_add_to_tree(list, list->root, url.get(), 0, action, ATTACH_MERGE, flags);
     }
   }
   if (rc != 0) return rc;

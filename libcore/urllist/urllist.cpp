@@ -20,20 +20,23 @@
 urllist::urllist() {
   // The roots are not part of any URL: a kind that no part has keeps the case-insensitive
   // rule ("not itself a path segment") true for them.
-  root.kind = URL_PART_END;
-  path_root.kind = URL_PART_END;
-  query_root.kind = URL_PART_END;
+  try {
+    for (urllist_item** r : {&root, &path_root, &query_root}) {
+      *r = urllist_node_make();
+      (*r)->kind = URL_PART_END;
+    }
+  } catch (...) {
+    for (urllist_item* r : {root, path_root, query_root}) urllist_node_free(r);
+    throw;
+  }
 }
 
 urllist::~urllist() {
-  for (urllist_item* r : {&root, &path_root, &query_root}) {
-    urllist_terminate_urllist_item(r->child);
-    urllist_terminate_urllist_item(r->wildcard);
-    r->child = r->wildcard = nullptr;
-    if (r->extra) {
-      urllist_terminate_urllist_item(r->extra->nocase_head);
-      r->extra->nocase_head = r->extra->nocase_child = r->extra->child_tree = nullptr;
-    }
+  for (urllist_item* r : {root, path_root, query_root}) {
+    urllist_terminate_urllist_item(r->child());
+    urllist_terminate_urllist_item(r->wildcard());
+    if (r->extra_id != 0) urllist_terminate_urllist_item(r->extra()->nocase_head);
+    urllist_node_free(r);  // (its own data only: the children went above)
   }
   schemes.clear();
   default_iplist.reset();

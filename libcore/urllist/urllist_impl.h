@@ -53,9 +53,10 @@ struct urllist {
   urllist(const urllist&) = delete;
   urllist& operator=(const urllist&) = delete;
 
-  urllist_item root;        // main root: children hold the first level of URL entries
-  urllist_item path_root;   // "P" entries, matched against the path only
-  urllist_item query_root;  // "Q" entries, matched against the query only
+  // The roots (never null; made by the constructor, which throws std::bad_alloc).
+  urllist_item* root = nullptr;        // main root: children hold the first level of URL entries
+  urllist_item* path_root = nullptr;   // "P" entries, matched against the path only
+  urllist_item* query_root = nullptr;  // "Q" entries, matched against the query only
   std::unique_ptr<urllist_regexp_chain> regexps;  // created with the first "R" entry
   std::unique_ptr<extlist> extensions;
   std::unique_ptr<keywordlist> keywords;

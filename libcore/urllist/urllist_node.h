@@ -6,12 +6,13 @@
 // (first path segments of case-insensitive entries below a host or port node). Each slot is a
 // list in load order (newest first, through `next`); children.h says how a child is found
 // (the list's child index, or a sibling tree where the tree's shape decides an answer).
-// Node layout (64 bytes, one cache line, from a pool without per-block overhead):
+// Node layout (48 bytes, from a pool without per-block overhead):
 //
-//   hash 8 | child 8 | next 8 | wildcard 8 | action 8 | extra 8 | parent 8 | kind flags 4
+//   hash 8 | action 8 | child 4 | next 4 | wildcard 4 | extra 4 | parent 4 | self 4
+//   | kind flags 4 | port bounds 4
 //
-// The rarely used fields (case-insensitive slot, query trees, port bounds and text, IP host
-// text, sibling-tree links) sit behind `extra`, which stays null for most nodes.
+// The rarely used fields (case-insensitive slot, query trees, port text that its bounds do
+// not spell, IP host text, sibling-tree links) sit in an extra record, which most nodes lack.
 //
 // Thread safety: nodes have no lock of their own; they belong to a list and are read and
 // changed under its rules (urllist.h).
@@ -24,6 +25,7 @@
 #include "urllist/exploded_url.h"
 #include "urllist/hashing.h"
 #include "urllist/query.h"
+#include "util/sanitizer.h"
 
 struct urllist_item_extra;
 
@@ -43,16 +45,21 @@ enum urllist_slot_flag : uint8_t {
   URLLIST_SLOT_NOCASE_PATH = 4,  // a path child made by a case-insensitive entry
 };
 
+// Nodes and their extra records are named by 32-bit ids (0: none) instead of pointers: the
+// links of the tree are most of a node. Ids stay below 2^31 (a slot key adds a bit).
+using urllist_node_id = uint32_t;
+
 struct urllist_item {
-  urllist_hash_value hash = 0;          // part hash (0 for IP host nodes)
-  urllist_item* child = nullptr;        // newest child of the child slot, or null
-  urllist_item* next = nullptr;         // next older sibling in the parent's slot
-  urllist_item* wildcard = nullptr;     // the "*" part (or any-port part) below this node
-  urllist_action_ref action;            // the entry that ends here, or empty
-  urllist_item_extra* extra = nullptr;  // owned; null unless one of its fields is used
-  // The slot this node is a child of: the parent's address, plus 1 for its case-insensitive
-  // slot; 0 for roots, wildcard nodes and IP host nodes (which no slot holds).
-  uintptr_t parent = 0;
+  urllist_hash_value hash = 0;      // part hash (0 for IP host nodes)
+  urllist_action_ref action;        // the entry that ends here, or empty
+  urllist_node_id child_id = 0;     // newest child of the child slot
+  urllist_node_id next_id = 0;      // next older sibling in the parent's slot
+  urllist_node_id wildcard_id = 0;  // the "*" part (or any-port part) below this node
+  uint32_t extra_id = 0;            // owned extra record (urllist_extra_at); 0 for most nodes
+  // The slot this node is a child of (urllist_slot_key): the parent's id, with the top bit
+  // for its case-insensitive slot; 0 for roots, wildcard nodes and IP host nodes.
+  uint32_t parent = 0;
+  urllist_node_id self = 0;   // this node's own id
   uint8_t kind = 0;           // urllist_url_part_kind
   uint8_t nocase = 0;         // created by a case-insensitive entry (hash of the lowercase text)
   uint8_t ip_host : 1 = 0;    // IP host node (kept in an IP list, not in a slot)
@@ -68,10 +75,17 @@ struct urllist_item {
   // are released by urllist_terminate_urllist_item.
   ~urllist_item();
 
-  // Nodes come from a process-wide pool of 64-byte blocks (no allocator header per node);
-  // sanitizer builds use the plain heap so that misuse of a released node is caught.
-  static void* operator new(size_t size);
-  static void operator delete(void* p) noexcept;
+  // Nodes are made and released only by urllist_node_make and urllist_node_free.
+  static void* operator new(size_t) = delete;
+  static void operator delete(void*) = delete;
+
+  inline urllist_item* child() const;
+  inline urllist_item* next() const;
+  inline urllist_item* wildcard() const;
+  inline urllist_item_extra* extra() const;
+  void set_child(const urllist_item* n) { child_id = n ? n->self : 0; }
+  void set_next(const urllist_item* n) { next_id = n ? n->self : 0; }
+  void set_wildcard(const urllist_item* n) { wildcard_id = n ? n->self : 0; }
 
   bool is_port() const { return kind == URL_PART_PORT; }
   // Root of the case-insensitive slot's sibling tree (that slot always keeps one). Null when
@@ -86,7 +100,56 @@ struct urllist_item {
   // True when a query entry ends at this node.
   bool has_queries() const;
 };
-static_assert(sizeof(urllist_item) == 64, "the list tree is the memory bill: keep nodes small");
+static_assert(sizeof(urllist_item) == 48, "the list tree is the memory bill: keep nodes small");
+
+// A new default node with its id. Throws std::bad_alloc.
+urllist_item* urllist_node_make();
+// Destroys the node (its own data, as ~urllist_item) and gives its id back.
+void urllist_node_free(urllist_item* node) noexcept;
+// Nodes alive in the process (made and not freed): for tests that look for lost nodes.
+size_t urllist_node_live_count();
+
+// The id of a new extra record (owned by the node that holds the id), and its release.
+// Register throws std::bad_alloc.
+uint32_t urllist_extra_register(urllist_item_extra* extra);
+void urllist_extra_unregister(uint32_t id) noexcept;
+
+// ---- Ids to addresses -----------------------------------------------------------------------
+//
+// Ids index chunks of 131,072: a normal build carves nodes from pooled chunks of blocks, so an
+// id is the block's place (no allocator header, no table); an AddressSanitizer build gives
+// every node its own heap block, so that misuse and leaks still show, and a chunk holds the
+// blocks' addresses, stored inverted so that the table does not keep leaked nodes reachable.
+// Extra records are always heap objects named through such a table. A chunk, once made, never
+// moves, so reading an id needs no lock.
+
+inline constexpr uint32_t URLLIST_ID_CHUNK_BITS = 17;  // 6 MB of nodes: three huge pages
+inline constexpr uint32_t URLLIST_ID_CHUNKS = uint32_t{1} << (31 - URLLIST_ID_CHUNK_BITS);
+extern void* urllist_node_chunks[URLLIST_ID_CHUNKS];
+extern uintptr_t* urllist_extra_chunks[URLLIST_ID_CHUNKS];
+
+inline urllist_item* urllist_node_at(urllist_node_id id) {
+  if (id == 0) return nullptr;
+  const uint32_t i = id & ((uint32_t{1} << URLLIST_ID_CHUNK_BITS) - 1);
+  void* chunk = urllist_node_chunks[id >> URLLIST_ID_CHUNK_BITS];
+  if constexpr (cv_address_sanitizer) {
+    return reinterpret_cast<urllist_item*>(~static_cast<uintptr_t*>(chunk)[i]);
+  } else {
+    return static_cast<urllist_item*>(chunk) + i;
+  }
+}
+
+inline urllist_item_extra* urllist_extra_at(uint32_t id) {
+  if (id == 0) return nullptr;
+  const uint32_t i = id & ((uint32_t{1} << URLLIST_ID_CHUNK_BITS) - 1);
+  return reinterpret_cast<urllist_item_extra*>(
+      ~urllist_extra_chunks[id >> URLLIST_ID_CHUNK_BITS][i]);
+}
+
+inline urllist_item* urllist_item::child() const { return urllist_node_at(child_id); }
+inline urllist_item* urllist_item::next() const { return urllist_node_at(next_id); }
+inline urllist_item* urllist_item::wildcard() const { return urllist_node_at(wildcard_id); }
+inline urllist_item_extra* urllist_item::extra() const { return urllist_extra_at(extra_id); }
 
 // Releases the node, the older siblings that follow it through `next`, and below each their
 // child, case-insensitive and wildcard subtrees, with their data. Iterative (any depth).
@@ -137,10 +200,10 @@ struct urllist_item_extra {
 // Inline forms of urllist_item::nocase_child() and has_queries() for the lookup, which asks
 // them at nearly every node it reaches.
 inline urllist_item* urllist_item_nocase_child(const urllist_item* node) {
-  return node->extra != nullptr ? node->extra->nocase_child : nullptr;
+  return node->extra_id != 0 ? node->extra()->nocase_child : nullptr;
 }
 inline bool urllist_item_has_queries(const urllist_item* node) {
-  return node->extra != nullptr && !node->extra->queries.empty();
+  return node->extra_id != 0 && !node->extra()->queries.empty();
 }
 
 // The extra record of `node`, made when absent. Throws std::bad_alloc.

@@ -170,11 +170,11 @@ TEST(UrllistStore, ChildrenInLoadOrderFoundThroughTheIndex) {
   }
   // The labels below "test": listed newest first, found through the index, and no tree kept
   // (nothing there depends on a tree's shape).
-  const urllist_item* test = l->root.wildcard->child;
+  const urllist_item* test = l->root->wildcard()->child();
   ASSERT_NE(test, nullptr);
   EXPECT_EQ(test->child_flags & URLLIST_SLOT_TREE, 0);
   std::vector<const urllist_item*> order;
-  for (const urllist_item* n = test->child; n != nullptr; n = n->next) order.push_back(n);
+  for (const urllist_item* n = test->child(); n != nullptr; n = n->next()) order.push_back(n);
   ASSERT_EQ(order.size(), 2000u);
   std::reverse(order.begin(), order.end());
   for (size_t i = 0; i < order.size(); ++i) {
@@ -219,15 +219,15 @@ TEST(UrllistStore, PortNodesSortAfterLabelsAndShareEqualText) {
   // h's child slot: the label w and the port nodes 90, 80 and 0090 (same low bound, other
   // text: a node of its own). The first port turned the slot into a tree holding all four,
   // the label that came before included.
-  const urllist_item* h = l->root.child->child->child;
+  const urllist_item* h = l->root->child()->child()->child();
   ASSERT_TRUE(h->child_flags & URLLIST_SLOT_TREE);
   int ports = 0, labels = 0;
-  for (const urllist_item* x = h->child; x != nullptr; x = x->next)
+  for (const urllist_item* x = h->child(); x != nullptr; x = x->next())
     (x->is_port() ? ports : labels)++;
   EXPECT_EQ(ports, 3);
   EXPECT_EQ(labels, 1);
   int in_tree = 0;
-  std::vector<const urllist_item*> st{h->extra->child_tree};
+  std::vector<const urllist_item*> st{h->extra()->child_tree};
   while (!st.empty()) {
     const urllist_item* x = st.back();
     st.pop_back();
@@ -256,7 +256,7 @@ TEST(UrllistStore, MixedCasePathSiblingsKeepATree) {
   // The descent compares the case-insensitive X with the lowercased "z" and turns away from Z:
   // where the kinds mix, the answer follows the tree's shape, which is why the slot keeps it.
   EXPECT_EQ(look(l.get(), "http://h.test/q/Z"), "none");
-  const urllist_item* star = l->root.wildcard->child->child->wildcard->wildcard;
+  const urllist_item* star = l->root->wildcard()->child()->child()->wildcard()->wildcard();
   ASSERT_NE(star, nullptr);
   EXPECT_EQ(
       star->child_flags & (URLLIST_SLOT_TREE | URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PATH),
@@ -264,8 +264,8 @@ TEST(UrllistStore, MixedCasePathSiblingsKeepATree) {
   // Paths of one case-sensitivity only: no tree.
   ASSERT_EQ(urllist_add(l.get(), "g.test/*/A", "U", "C", "4", -1), 0);
   const urllist_item* g_star = nullptr;
-  for (const urllist_item* x = l->root.wildcard->child->child; x != nullptr; x = x->next) {
-    if (x->hash == urllist_hash("g")) g_star = x->wildcard->wildcard;
+  for (const urllist_item* x = l->root->wildcard()->child()->child(); x != nullptr; x = x->next()) {
+    if (x->hash == urllist_hash("g")) g_star = x->wildcard()->wildcard();
   }
   ASSERT_NE(g_star, nullptr);
   EXPECT_EQ(g_star->child_flags & URLLIST_SLOT_TREE, 0);
@@ -277,30 +277,30 @@ TEST(UrllistStore, CopyBelowTakesReferencesAndIndexesTheCopies) {
   ASSERT_EQ(urllist_add(l.get(), "h.test/a/b", "U", "C", "1", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "h.test/a?q=1", "U", "C", "2", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "h.test:81/p", "U", "C", "3", -1), 0);
-  const urllist_item* star = l->root.wildcard;
+  const urllist_item* star = l->root->wildcard();
   // The list's table of shared category actions holds references of its own: count from here.
-  const int32_t held = star->child->child->wildcard->child->child->action->refcount;
+  const int32_t held = star->child()->child()->wildcard()->child()->child()->action->refcount;
   urllist_item* copy = urllist_new_urllist_item("*", URL_PART_SCHEME, 0);
   urllist_children_copy(l.get(), star, copy);
-  const urllist_item* h = star->child->child;  // test, h
-  const urllist_item* ch = copy->child->child;
+  const urllist_item* h = star->child()->child();  // test, h
+  const urllist_item* ch = copy->child()->child();
   ASSERT_NE(ch, nullptr);
   EXPECT_NE(h, ch);
   EXPECT_EQ(h->hash, ch->hash);
   EXPECT_EQ(ch->child_flags, h->child_flags);  // a tree for the port child, rebuilt
   ASSERT_TRUE(ch->child_flags & URLLIST_SLOT_TREE);
-  EXPECT_TRUE(ch->extra->child_tree->is_port());
-  const urllist_item* a = h->wildcard->child;  // port, a
-  const urllist_item* ca = ch->wildcard->child;
+  EXPECT_TRUE(ch->extra()->child_tree->is_port());
+  const urllist_item* a = h->wildcard()->child();  // port, a
+  const urllist_item* ca = ch->wildcard()->child();
   EXPECT_TRUE(ca->has_queries());
-  EXPECT_EQ(
-      urllist_index_find(l->index, urllist_slot_key(ch->wildcard, false), ca->hash, URL_PART_PATH),
-      ca);
-  ASSERT_TRUE(a->child->action);
-  EXPECT_EQ(a->child->action.get(), ca->child->action.get());
-  EXPECT_EQ(a->child->action->refcount, held + 1);
+  EXPECT_EQ(urllist_index_find(l->index, urllist_slot_key(ch->wildcard(), false), ca->hash,
+                               URL_PART_PATH),
+            ca);
+  ASSERT_TRUE(a->child()->action);
+  EXPECT_EQ(a->child()->action.get(), ca->child()->action.get());
+  EXPECT_EQ(a->child()->action->refcount, held + 1);
   urllist_terminate_urllist_item(copy);  // the index keeps stale entries: no lookups after this
-  EXPECT_EQ(a->child->action->refcount, held);
+  EXPECT_EQ(a->child()->action->refcount, held);
 }
 
 TEST(UrllistStore, NewItemHashesAndPortBounds) {
