@@ -47,8 +47,26 @@ urllist_item* add_to_child_slot(urllist* list, urllist_item* parent, const urlli
   const bool had_tree = (parent->child_flags & URLLIST_SLOT_TREE) != 0;
   const bool tree = (want & URLLIST_SLOT_TREE) != 0;
 
-  // Everything that can fail comes before the first change.
-  if (!port) urllist_index_reserve(list->index, 1);
+  // A slot's non-port children enter the index once there are more than a few: below that,
+  // walking the list (a cache miss per child) is cheaper than probing the index (a miss for
+  // the slot, another for the node), and the index stays smaller.
+  std::vector<urllist_item*> to_index;
+  if (!port) {
+    if (want & URLLIST_SLOT_INDEXED) {
+      urllist_index_reserve(list->index, 1);
+    } else {
+      for (urllist_item* n = parent->child(); n != nullptr; n = n->next()) {
+        if (!n->is_port()) to_index.push_back(n);
+      }
+      if (to_index.size() + 1 > URLLIST_SLOT_LIST_MAX) {
+        urllist_index_reserve(list->index, to_index.size() + 1);
+        to_index.reserve(to_index.size() + 1);
+        want |= URLLIST_SLOT_INDEXED;
+      } else {
+        to_index.clear();
+      }
+    }
+  }
   std::vector<urllist_item*> order;
   if (tree && !had_tree) {
     load_order(parent->child(), &order);
@@ -74,7 +92,10 @@ urllist_item* add_to_child_slot(urllist* list, urllist_item* parent, const urlli
     urllist_sibling_tree_build(&parent->extra()->child_tree, order);
   }
   parent->child_flags = want;
-  if (!port) urllist_index_insert(list->index, fresh);
+  if (!port && (want & URLLIST_SLOT_INDEXED)) {
+    to_index.push_back(fresh);  // room reserved above
+    for (urllist_item* n : to_index) urllist_index_insert(list->index, n);
+  }
   return fresh;
 }
 
@@ -149,15 +170,17 @@ void copy_below(const urllist_item* src, urllist_item* dst) {
   if (tree) urllist_sibling_tree_build(&dst->extra()->child_tree, order);
 }
 
-// The non-port children of the child slots below `top`: what the index holds of that subtree.
+// The non-port children of the indexed child slots below `top`: what the index holds of that
+// subtree.
 void indexed_below(urllist_item* top, std::vector<urllist_item*>* out) {
   std::vector<urllist_item*> stack{top};
   while (!stack.empty()) {
     urllist_item* n = stack.back();
     stack.pop_back();
     if (n->wildcard_id != 0) stack.push_back(n->wildcard());
+    const bool indexed = (n->child_flags & URLLIST_SLOT_INDEXED) != 0;
     for (urllist_item* c = n->child(); c != nullptr; c = c->next()) {
-      if (!c->is_port()) out->push_back(c);
+      if (indexed && !c->is_port()) out->push_back(c);
       stack.push_back(c);
     }
   }
@@ -178,9 +201,15 @@ urllist_item* urllist_child_find_or_add(urllist* list, urllist_item* parent, boo
         return found;
       }
     }
-  } else if (urllist_item* found = urllist_index_find(list->index, urllist_slot_key(parent, false),
-                                                      hash, part.kind, next)) {
-    return found;
+  } else if (parent->child_flags & URLLIST_SLOT_INDEXED) {
+    if (urllist_item* found = urllist_index_find(list->index, urllist_slot_key(parent, false), hash,
+                                                 part.kind, next)) {
+      return found;
+    }
+  } else {
+    for (urllist_item* n = parent->child(); n != nullptr; n = n->next()) {
+      if (n->hash == hash && n->kind == part.kind) return n;  // port nodes: kinds differ
+    }
   }
   return add_to_child_slot(list, parent, part, flags, hash);
 }

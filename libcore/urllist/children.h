@@ -6,8 +6,9 @@
 // children in load order (newest first through urllist_item::next), which is all that
 // releasing, copying and dumping need. Finding a child:
 //
-//   - non-port children of a child slot are all in the list's child index (child_index.h):
-//     inserting and looking up a part are one probe;
+//   - the non-port children of a child slot with more than URLLIST_SLOT_LIST_MAX of them are
+//     all in the list's child index (child_index.h): inserting and looking up a part are one
+//     probe; a smaller slot is walked (most slots have one child);
 //   - where the shape of the siblings decides an answer, the slot also keeps the sibling tree
 //     that inserting its children in load order gives (sibling_tree.h): a child slot with a
 //     port child (overlapping ranges: the first range the descent meets answers), a child slot
@@ -20,6 +21,7 @@
 //
 // Thread safety: finding reads; adding and copying need the owning list's write lock.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "urllist/child_index.h"
@@ -27,6 +29,9 @@
 #include "urllist/urllist_node.h"
 
 struct urllist;
+
+// Child slots with up to this many non-port children are walked instead of indexed.
+inline constexpr size_t URLLIST_SLOT_LIST_MAX = 2;
 
 // The parent field of a child of `parent`'s child slot (nocase false) or case-insensitive
 // slot (nocase true).
@@ -59,6 +64,12 @@ const urllist_item* urllist_child_lookup(const urllist_child_index& index,
   constexpr uint8_t mixed = URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PATH;
   if ((f & mixed) == mixed) {
     return urllist_sibling_find(parent->extra()->child_tree, kind, hash_for);
+  }
+  if (!(f & URLLIST_SLOT_INDEXED)) {
+    for (const urllist_item* n = parent->child(); n != nullptr; n = n->next()) {
+      if (n->kind == kind && n->hash == hash_for(n)) return n;  // port nodes: kinds differ
+    }
+    return nullptr;
   }
   // One kind of path child: any child stands for all in hash_for (only path parts have a
   // lowercased hash that differs from their own).

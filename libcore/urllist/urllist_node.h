@@ -43,6 +43,7 @@ enum urllist_slot_flag : uint8_t {
   URLLIST_SLOT_TREE = 1,         // the slot keeps a sibling tree (root in the extra record)
   URLLIST_SLOT_PLAIN_PATH = 2,   // a path child made by a case-sensitive entry
   URLLIST_SLOT_NOCASE_PATH = 4,  // a path child made by a case-insensitive entry
+  URLLIST_SLOT_INDEXED = 8,      // the slot's non-port children are in the child index
 };
 
 // Nodes and their extra records are named by 32-bit ids (0: none) instead of pointers: the

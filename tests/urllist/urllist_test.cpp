@@ -173,6 +173,7 @@ TEST(UrllistStore, ChildrenInLoadOrderFoundThroughTheIndex) {
   const urllist_item* test = l->root->wildcard()->child();
   ASSERT_NE(test, nullptr);
   EXPECT_EQ(test->child_flags & URLLIST_SLOT_TREE, 0);
+  EXPECT_TRUE(test->child_flags & URLLIST_SLOT_INDEXED);
   std::vector<const urllist_item*> order;
   for (const urllist_item* n = test->child(); n != nullptr; n = n->next()) order.push_back(n);
   ASSERT_EQ(order.size(), 2000u);
@@ -207,6 +208,34 @@ TEST(UrllistStore, ChildrenInLoadOrderFoundThroughTheIndex) {
     std::string u = "http://h" + std::to_string(i) + ".test/";
     EXPECT_EQ(look(l.get(), u.c_str()), "C " + std::to_string(i % 300 + 1));
   }
+}
+
+TEST(UrllistStore, SmallSlotsAreWalkedUntilTheyGrow) {
+  auto l = urllist_initialize(0);
+  ASSERT_EQ(urllist_add(l.get(), "a.g.test", "U", "C", "1", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "b.g.test", "U", "C", "2", -1), 0);
+  const urllist_item* g = l->root->wildcard()->child()->child();
+  ASSERT_EQ(g->hash, urllist_hash("g"));
+  const uint32_t key = urllist_slot_key(g, false);
+  // Two children: walked, not in the index.
+  EXPECT_FALSE(g->child_flags & URLLIST_SLOT_INDEXED);
+  EXPECT_EQ(urllist_index_find(l->index, key, urllist_hash("a"), URL_PART_DOMAIN), nullptr);
+  EXPECT_EQ(look(l.get(), "http://a.g.test/"), "C 1");
+  EXPECT_EQ(look(l.get(), "http://b.g.test/"), "C 2");
+  // A third enters all three; an existing one added again is found, not doubled.
+  ASSERT_EQ(urllist_add(l.get(), "c.g.test", "U", "C", "3", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "x.a.g.test", "U", "C", "4", -1), 0);
+  EXPECT_TRUE(g->child_flags & URLLIST_SLOT_INDEXED);
+  int children = 0;
+  for (const urllist_item* n = g->child(); n != nullptr; n = n->next()) {
+    ++children;
+    EXPECT_EQ(urllist_index_find(l->index, key, n->hash, URL_PART_DOMAIN), n);
+  }
+  EXPECT_EQ(children, 3);
+  EXPECT_EQ(look(l.get(), "http://a.g.test/"), "C 1");
+  EXPECT_EQ(look(l.get(), "http://x.a.g.test/"), "C 4");
+  EXPECT_EQ(look(l.get(), "http://c.g.test/"), "C 3");
+  EXPECT_EQ(look(l.get(), "http://d.g.test/"), "none");
 }
 
 TEST(UrllistStore, PortNodesSortAfterLabelsAndShareEqualText) {
@@ -277,9 +306,14 @@ TEST(UrllistStore, CopyBelowTakesReferencesAndIndexesTheCopies) {
   ASSERT_EQ(urllist_add(l.get(), "h.test/a/b", "U", "C", "1", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "h.test/a?q=1", "U", "C", "2", -1), 0);
   ASSERT_EQ(urllist_add(l.get(), "h.test:81/p", "U", "C", "3", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test/x", "U", "C", "4", -1), 0);
+  ASSERT_EQ(urllist_add(l.get(), "h.test/y", "U", "C", "5", -1), 0);
   const urllist_item* star = l->root->wildcard();
+  const urllist_item* a = star->child()->child()->wildcard()->child()->next()->next();
+  ASSERT_EQ(a->hash, urllist_hash("a"));  // test, h, port, then a (y and x are newer)
+  ASSERT_TRUE(a->child() && a->child()->action);
   // The list's table of shared category actions holds references of its own: count from here.
-  const int32_t held = star->child()->child()->wildcard()->child()->child()->action->refcount;
+  const int32_t held = a->child()->action->refcount;
   urllist_item* copy = urllist_new_urllist_item("*", URL_PART_SCHEME, 0);
   urllist_children_copy(l.get(), star, copy);
   const urllist_item* h = star->child()->child();  // test, h
@@ -290,13 +324,18 @@ TEST(UrllistStore, CopyBelowTakesReferencesAndIndexesTheCopies) {
   EXPECT_EQ(ch->child_flags, h->child_flags);  // a tree for the port child, rebuilt
   ASSERT_TRUE(ch->child_flags & URLLIST_SLOT_TREE);
   EXPECT_TRUE(ch->extra()->child_tree->is_port());
-  const urllist_item* a = h->wildcard()->child();  // port, a
-  const urllist_item* ca = ch->wildcard()->child();
+  const urllist_item* ca = ch->wildcard()->child()->next()->next();
+  ASSERT_EQ(ca->hash, urllist_hash("a"));
   EXPECT_TRUE(ca->has_queries());
+  // Three paths below the port: an indexed slot, copied as one; "b" alone below "a" is not.
+  ASSERT_TRUE(ch->wildcard()->child_flags & URLLIST_SLOT_INDEXED);
   EXPECT_EQ(urllist_index_find(l->index, urllist_slot_key(ch->wildcard(), false), ca->hash,
                                URL_PART_PATH),
             ca);
-  ASSERT_TRUE(a->child()->action);
+  EXPECT_FALSE(ca->child_flags & URLLIST_SLOT_INDEXED);
+  EXPECT_EQ(
+      urllist_index_find(l->index, urllist_slot_key(ca, false), urllist_hash("b"), URL_PART_PATH),
+      nullptr);
   EXPECT_EQ(a->child()->action.get(), ca->child()->action.get());
   EXPECT_EQ(a->child()->action->refcount, held + 1);
   urllist_terminate_urllist_item(copy);  // the index keeps stale entries: no lookups after this
