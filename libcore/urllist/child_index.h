@@ -1,9 +1,10 @@
 #pragma once
 // Private to the list engine: the child index of a list, (slot, hash, kind) -> child.
 //
-// Every non-port child of a child slot (urllist_node.h) is entered here, so that finding a
-// child by its exact key takes one or two cache misses whatever the number of its siblings
-// (top-level labels have hundreds of thousands in big lists). The key's slot is the child's
+// The non-port children of every child slot that has more than a couple of them
+// (children.h) are entered here, so that finding a child by its exact key takes one or two
+// cache misses whatever the number of its siblings (top-level labels have hundreds of
+// thousands in big lists). The key's slot is the child's
 // `parent` field; a slot of the index holds only the child's id, and a probe compares
 // the child's parent, hash and kind. Open addressing with linear probing, at most 80% full,
 // size a power of two.

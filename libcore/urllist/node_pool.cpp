@@ -62,11 +62,11 @@ node_space& nodes() {
   return *s;
 }
 
-// Normal builds: chunks of node blocks. The first chunks come from the heap in pieces as the
-// pool grows... kept simple: a chunk is one block array; past the first chunk they are on
-// 2 MB boundaries and the kernel is asked to back them with huge pages (a descent hops
-// between nodes spread over hundreds of megabytes; with 4 KB pages nearly every hop would
-// also miss the TLB). The first chunk stays in small pages so that small lists stay small.
+// Normal builds: a chunk is one array of node blocks. Past the first, chunks sit on 2 MB
+// boundaries and the kernel is asked to back them with huge pages (a descent hops between
+// nodes spread over hundreds of megabytes; with 4 KB pages nearly every hop would also miss
+// the TLB). The first chunk stays in small pages, touched only as far as it is used, so that
+// small lists stay small.
 void grow_pool(uint32_t chunk) {
   const size_t bytes = size_t{chunk_size} * sizeof(urllist_item);
   const bool huge = chunk > 0;

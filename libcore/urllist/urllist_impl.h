@@ -77,7 +77,7 @@ struct urllist {
   void* add_action_callback_data = nullptr;
   void* extra_data = nullptr;  // the creator's; never used by the engine
   std::unique_ptr<urllist_charset> charset;
-  urllist_child_index index;          // second-level domain nodes (child_index.h)
+  urllist_child_index index;          // children of the bigger slots (child_index.h)
   urllist_category_sharing interned;  // shared category actions (category_sharing.h)
   category_set explode_markers;       // markers of the entry being exploded (urllist_add_url)
 
