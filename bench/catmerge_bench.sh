@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end benchmark of cvcatmerge: one input of 500,000 lines merged with a master of
-# 1,000,000 lines, both with the mix of the cvlistcheck benchmark (bench/listcheck_gen.cpp).
+# 1,000,000 lines, both with the earlier mix of the cvlistcheck benchmark (listcheck_gen
+# --shape=simple, the data its recorded figures were measured on).
 #
 # Data, written once into BUILD_DIR/catmerge-bench/:
 #   master  listcheck_gen's list of CATMERGE_BENCH_MASTER lines (hosts, host/paths, scheme
@@ -31,7 +32,7 @@ mkdir -p "$work"
 master="$work/master-$master_n.list"
 input="$work/input-$input_n.list"
 if [ ! -s "$master" ] || [ ! -s "$input" ]; then
-  "$bin/listcheck_gen" "$master" "$work/urls.txt" "$master_n" "$input_n"
+  "$bin/listcheck_gen" --shape=simple "$master" "$work/urls.txt" "$master_n" "$input_n"
   awk 'BEGIN { x = 12345 }
        function rnd(n) { x = (x * 1103515245 + 12345) % 2147483648; return x % n }
        {
