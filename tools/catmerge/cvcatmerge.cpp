@@ -517,7 +517,11 @@ int catmerge_run::urllist_process_lists(const char* a, const char* b, bool last,
       verbose_output("Error merging file %s\n", read);
       return rc;
     }
-    urllist_terminate(std::move(list));
+    if (last && pass == 1) {
+      urllist_release_at_exit(std::move(list));  // the run's last list: the kernel takes it back
+    } else {
+      urllist_terminate(std::move(list));  // before the next list is loaded
+    }
   }
   return 0;
 }
