@@ -40,21 +40,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "gen_common.h"
+
 namespace {
 
-struct rng {
-  uint64_t x;
-  explicit rng(uint64_t seed) : x(seed) {}
-  uint64_t next() {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    return x;
-  }
-  uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
-  // True with probability per_mille / 1000.
-  bool chance(uint32_t per_mille) { return below(1000) < per_mille; }
-};
+using gen::rng;
 
 struct writer {
   FILE* f;
@@ -82,10 +72,7 @@ writer open_out(const char* path) {
   return writer{f, path};
 }
 
-std::string ipv4(uint32_t a) {
-  return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." +
-         std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255);
-}
+using gen::ipv4;
 
 // Unicast-looking addresses: first byte 1..223, never 127.
 uint32_t address(rng& r) {
@@ -622,52 +609,9 @@ int write(const char* list_path, const char* urls_path, long count, long url_cou
 
 namespace simple {
 
-const char* const kSyllables[] = {"ka", "lo", "mi", "ne", "po", "ru", "si", "ta", "ve", "xo",
-                                  "ba", "de", "fi", "go", "hu", "ja", "ze", "wy", "qu", "ci",
-                                  "an", "el", "or", "us", "im", "et", "ol", "ar", "in", "um"};
-const char* const kTlds[] = {"com", "com", "com", "com", "net", "org", "de", "info",
-                             "io",  "fr",  "uk",  "ru",  "nl",  "br",  "it", "pl"};
-const char* const kWords[] = {"index", "news",  "img",   "video", "a",    "b",      "login",
-                              "shop",  "blog",  "2019",  "en",    "api",  "static", "p",
-                              "q",     "media", "files", "dl",    "home", "search"};
-
-// A label of 2-4 syllables, plus a number for 3/4 of them (keeps 1,000,000 hosts mostly
-// distinct while looking like names). `salt` separates the names of misses from listed ones.
-std::string label(rng& r, char salt) {
-  std::string s;
-  int n = 2 + static_cast<int>(r.below(3));
-  for (int i = 0; i < n; ++i) s += kSyllables[r.below(30)];
-  if (salt) s += salt;
-  if (r.below(4) != 0) s += std::to_string(r.below(1000));
-  return s;
-}
-
-std::string host(rng& r, char salt = 0) {
-  int labels = 2 + static_cast<int>(r.below(3));
-  std::string h;
-  for (int i = 0; i < labels - 1; ++i) h += label(r, salt) + ".";
-  return h + kTlds[r.below(16)];
-}
-
-std::string path(rng& r, int segments) {
-  std::string p;
-  for (int i = 0; i < segments; ++i) {
-    p += "/";
-    p += kWords[r.below(20)];
-    if (r.below(2)) p += std::to_string(r.below(100));
-  }
-  return p;
-}
-
-std::string categories(rng& r) {
-  int n = 1 + static_cast<int>(r.below(3));
-  std::string c;
-  for (int i = 0; i < n; ++i) {
-    if (i) c += ",";
-    c += std::to_string(1 + r.below(300));
-  }
-  return c;
-}
+using gen::simple::categories;
+using gen::simple::host;
+using gen::simple::path;
 
 enum kind : uint8_t { HOST, HOST_PATH, SCHEME, IP, RANGE, QUERY };
 
