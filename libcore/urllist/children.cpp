@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr uint8_t mixed_paths = URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PATH;
-
 // The children of a slot from its newest child `head`, oldest first.
 void load_order(urllist_item* head, std::vector<urllist_item*>* out) {
   out->clear();
@@ -43,7 +41,7 @@ urllist_item* add_to_child_slot(urllist* list, urllist_item* parent, const urlli
   if (part.kind == URL_PART_PATH) {
     want |= (flags & EXPLODE_NOCASE) ? URLLIST_SLOT_NOCASE_PATH : URLLIST_SLOT_PLAIN_PATH;
   }
-  if (port || (want & mixed_paths) == mixed_paths) want |= URLLIST_SLOT_TREE;
+  if (port || urllist_slot_mixed_paths(want)) want |= URLLIST_SLOT_TREE;
   const bool had_tree = (parent->child_flags & URLLIST_SLOT_TREE) != 0;
   const bool tree = (want & URLLIST_SLOT_TREE) != 0;
 

@@ -33,6 +33,13 @@ struct urllist;
 // Child slots with up to this many non-port children are walked instead of indexed.
 inline constexpr size_t URLLIST_SLOT_LIST_MAX = 2;
 
+// True when a slot's flags say its path children mix case-sensitive and case-insensitive
+// entries (the slot then keeps a tree, and lookups descend it).
+inline bool urllist_slot_mixed_paths(uint8_t flags) {
+  constexpr uint8_t both = URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PATH;
+  return (flags & both) == both;
+}
+
 // The parent field of a child of `parent`'s child slot (nocase false) or case-insensitive
 // slot (nocase true).
 inline uint32_t urllist_slot_key(const urllist_item* parent, bool nocase) {
@@ -54,15 +61,14 @@ urllist_item* urllist_child_find_or_add(urllist* list, urllist_item* parent, boo
 template <typename HashFor>
 const urllist_item* urllist_child_lookup(const urllist_child_index& index,
                                          const urllist_item* parent, uint8_t kind, int port,
-                                         HashFor&& hash_for, urllist_index_next next = {}) {
+                                         HashFor&& hash_for) {
   if (parent->child_id == 0) return nullptr;
   const uint8_t f = parent->child_flags;
   if (kind == URL_PART_PORT) {
     if (!(f & URLLIST_SLOT_TREE)) return nullptr;  // a slot with a port child keeps a tree
     return urllist_sibling_find_port(parent->extra()->child_tree, port);
   }
-  constexpr uint8_t mixed = URLLIST_SLOT_PLAIN_PATH | URLLIST_SLOT_NOCASE_PATH;
-  if ((f & mixed) == mixed) {
+  if (urllist_slot_mixed_paths(f)) {
     return urllist_sibling_find(parent->extra()->child_tree, kind, hash_for);
   }
   if (!(f & URLLIST_SLOT_INDEXED)) {
@@ -73,8 +79,8 @@ const urllist_item* urllist_child_lookup(const urllist_child_index& index,
   }
   // One kind of path child: any child stands for all in hash_for (only path parts have a
   // lowercased hash that differs from their own).
-  return urllist_index_find(index, urllist_slot_key(parent, false), hash_for(parent->child()), kind,
-                            next);
+  return urllist_index_find(index, urllist_slot_key(parent, false), hash_for(parent->child()),
+                            kind);
 }
 
 // A copy of `src`'s child slot and wildcard subtree into the empty `dst` (the copies hold one

@@ -10,7 +10,7 @@
 #include "util/sanitizer.h"
 
 void* urllist_node_chunks[URLLIST_ID_CHUNKS];
-uintptr_t* urllist_extra_chunks[URLLIST_ID_CHUNKS];
+void* urllist_extra_chunks[URLLIST_ID_CHUNKS];
 
 namespace {
 
@@ -29,11 +29,11 @@ class id_space {
       free_ = link(id);
       return id;
     }
-    if (next_ == 0) next_ = 1;
-    if ((next_ & (chunk_size - 1)) == 0 || next_ == 1) {
-      uint32_t chunk = next_ >> URLLIST_ID_CHUNK_BITS;
+    const uint32_t chunk = next_ >> URLLIST_ID_CHUNK_BITS;
+    if (chunk == made_chunks_) {
       if (chunk >= URLLIST_ID_CHUNKS) throw std::bad_alloc();  // 2^31 ids in use
-      if (!made(chunk)) grow(chunk);
+      grow(chunk);                                             // may throw: nothing taken yet
+      made_chunks_ = chunk + 1;
     }
     return next_++;
   }
@@ -42,12 +42,10 @@ class id_space {
     set_link(id, free_);
     free_ = id;
   }
-  void mark_made(uint32_t chunk) { made_chunks_ = chunk + 1; }
-  bool made(uint32_t chunk) const { return chunk < made_chunks_; }
 
  private:
   uint32_t free_ = 0;
-  uint32_t next_ = 0;
+  uint32_t next_ = 1;
   uint32_t made_chunks_ = 0;
 };
 
@@ -113,14 +111,10 @@ urllist_item* urllist_node_make() {
     if constexpr (cv_address_sanitizer) {
       block = ::operator new(sizeof(urllist_item));  // may throw: nothing taken yet
       try {
-        id = s.ids.take(
-            [&](uint32_t chunk) {
-              grow_table(urllist_node_chunks, chunk);
-              s.ids.mark_made(chunk);
-            },
-            [&](uint32_t free_id) {
-              return static_cast<uint32_t>(table_entry(urllist_node_chunks, free_id));
-            });
+        id = s.ids.take([](uint32_t chunk) { grow_table(urllist_node_chunks, chunk); },
+                        [&](uint32_t free_id) {
+                          return static_cast<uint32_t>(table_entry(urllist_node_chunks, free_id));
+                        });
       } catch (...) {
         ::operator delete(block);
         throw;
@@ -128,10 +122,7 @@ urllist_item* urllist_node_make() {
       table_entry(urllist_node_chunks, id) = ~reinterpret_cast<uintptr_t>(block);
     } else {
       id = s.ids.take(
-          [&](uint32_t chunk) {
-            grow_pool(chunk);
-            s.ids.mark_made(chunk);
-          },
+          [](uint32_t chunk) { grow_pool(chunk); },
           [&](uint32_t free_id) { return *reinterpret_cast<uint32_t*>(urllist_node_at(free_id)); });
       block = urllist_node_at(id);
     }
@@ -164,12 +155,9 @@ size_t urllist_node_live_count() { return nodes().live.load(std::memory_order_re
 uint32_t urllist_extra_register(urllist_item_extra* extra) {
   extra_space& s = extras();
   std::lock_guard<std::mutex> hold(s.mutex);
-  void** chunks = reinterpret_cast<void**>(urllist_extra_chunks);
+  void** chunks = urllist_extra_chunks;
   uint32_t id = s.ids.take(
-      [&](uint32_t chunk) {
-        grow_table(chunks, chunk);
-        s.ids.mark_made(chunk);
-      },
+      [chunks](uint32_t chunk) { grow_table(chunks, chunk); },
       [&](uint32_t free_id) { return static_cast<uint32_t>(table_entry(chunks, free_id)); });
   table_entry(chunks, id) = ~reinterpret_cast<uintptr_t>(extra);
   return id;
@@ -178,6 +166,6 @@ uint32_t urllist_extra_register(urllist_item_extra* extra) {
 void urllist_extra_unregister(uint32_t id) noexcept {
   extra_space& s = extras();
   std::lock_guard<std::mutex> hold(s.mutex);
-  void** chunks = reinterpret_cast<void**>(urllist_extra_chunks);
+  void** chunks = urllist_extra_chunks;
   s.ids.give(id, [&](uint32_t free_id, uint32_t next) { table_entry(chunks, free_id) = next; });
 }

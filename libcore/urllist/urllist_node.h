@@ -127,7 +127,7 @@ void urllist_extra_unregister(uint32_t id) noexcept;
 inline constexpr uint32_t URLLIST_ID_CHUNK_BITS = 17;  // 6 MB of nodes: three huge pages
 inline constexpr uint32_t URLLIST_ID_CHUNKS = uint32_t{1} << (31 - URLLIST_ID_CHUNK_BITS);
 extern void* urllist_node_chunks[URLLIST_ID_CHUNKS];
-extern uintptr_t* urllist_extra_chunks[URLLIST_ID_CHUNKS];
+extern void* urllist_extra_chunks[URLLIST_ID_CHUNKS];
 
 inline urllist_item* urllist_node_at(urllist_node_id id) {
   if (id == 0) return nullptr;
@@ -143,8 +143,8 @@ inline urllist_item* urllist_node_at(urllist_node_id id) {
 inline urllist_item_extra* urllist_extra_at(uint32_t id) {
   if (id == 0) return nullptr;
   const uint32_t i = id & ((uint32_t{1} << URLLIST_ID_CHUNK_BITS) - 1);
-  return reinterpret_cast<urllist_item_extra*>(
-      ~urllist_extra_chunks[id >> URLLIST_ID_CHUNK_BITS][i]);
+  const void* chunk = urllist_extra_chunks[id >> URLLIST_ID_CHUNK_BITS];
+  return reinterpret_cast<urllist_item_extra*>(~static_cast<const uintptr_t*>(chunk)[i]);
 }
 
 inline urllist_item* urllist_item::child() const { return urllist_node_at(child_id); }
